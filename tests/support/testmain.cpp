@@ -1,0 +1,9 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+int main(int argc, char** argv) {
+  // A crash must end the test process with a failure, never wait on an error box.
+  ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,62 @@
+// Helpers shared by the test executables: paths of the build, the test certificates, child processes and
+// an isolated state folder for the simulated token module.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vdtest {
+
+// Folder of the running executable, with a trailing backslash (build/<preset>/bin/).
+std::wstring BinDir();
+// A certificate made by the test set-up, e.g. TestCert(L"sign.der").
+std::wstring TestCert(const wchar_t* name);
+std::vector<uint8_t> ReadFileBytes(const std::wstring& path);
+bool WriteFileBytes(const std::wstring& path, const void* data, size_t size);
+
+struct ProcessResult {
+  DWORD exitCode = 0xFFFFFFFF;  // 0xFFFFFFFF also when it could not start or timed out (then killed)
+  std::string out;
+  std::string err;
+};
+// Runs a command line, collecting standard output and error; waits at most timeoutMs.
+ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs = 60000);
+// Runs a tool from BinDir() with the given arguments, e.g. RunTool(L"tokenctl.exe", L"insert 1").
+ProcessResult RunTool(const wchar_t* exe, const std::wstring& args, DWORD timeoutMs = 60000);
+
+// A fresh, empty folder under %TEMP%, deleted with everything in it when the object goes.
+class TempDir {
+ public:
+  explicit TempDir(const wchar_t* prefix = L"vdtest");
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::wstring& path() const { return path_; }
+
+ private:
+  std::wstring path_;
+};
+
+// Points SIMTOKEN_DIR of this process (and the children it starts) at a fresh folder, so that a test sees
+// only the tokens it made; restores the previous value afterwards.
+class ScopedSimTokenDir {
+ public:
+  ScopedSimTokenDir();
+  ~ScopedSimTokenDir();
+  ScopedSimTokenDir(const ScopedSimTokenDir&) = delete;
+  ScopedSimTokenDir& operator=(const ScopedSimTokenDir&) = delete;
+  const std::wstring& path() const { return dir_.path(); }
+
+ private:
+  TempDir dir_;
+  std::wstring previous_;
+  bool hadPrevious_ = false;
+};
+
+// Removes a folder and everything below it; true when it is gone.
+bool RemoveTree(const std::wstring& path);
+
+}  // namespace vdtest
