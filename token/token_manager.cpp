@@ -1,0 +1,188 @@
+#include "token_manager.h"
+
+#include <algorithm>
+
+#include "expiry.h"
+#include "registry.h"
+#include "text.h"
+
+namespace vd {
+
+// Binding, monitor and the token list's queries; reading tokens and their events live in token_events.cpp.
+
+TokenManager::TokenManager(std::wstring moduleFile)
+    : moduleFile_(std::move(moduleFile)), cspName_(kProduct.cspName), registrar_(module_, cspName_, tokens_) {
+  // The list's lock lives as long as the object, so queries before Load or after Unload stay safe.
+  ::InitializeCriticalSection(&lock_);
+  monitorReady_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+}
+
+TokenManager::~TokenManager() {
+  // Unbinding finalises the module first; a monitor still waiting in it would otherwise never return.
+  Unload();
+  StopMonitor(INFINITE);
+  if (monitorReady_) ::CloseHandle(monitorReady_);
+  ::DeleteCriticalSection(&lock_);
+}
+
+CK_RV TokenManager::Load() {
+  if (module_.IsBound()) return CKR_OK;
+  cspName_ = kProduct.cspName;
+  // Entries left behind by a run that ended without cleaning up (a crash, a kill) go before anything new.
+  PurgeRegistrations();
+  CK_RV rv = module_.Bind(moduleFile_);
+  if (rv != CKR_OK) return rv;
+  rv = module_.Functions()->C_Initialize(nullptr);
+  if (rv != CKR_OK) return rv;
+  return EnumerateTokens(true);
+}
+
+CK_RV TokenManager::Unload() {
+  if (!module_.IsBound()) return CKR_OK;
+  CK_FUNCTION_LIST* fl = module_.Functions();
+  if (!fl) return CKR_GENERAL_ERROR;
+  fl->C_Finalize(nullptr);  // ends the monitor's pending wait
+  StopMonitor(INFINITE);
+  module_.Release();
+  return CKR_OK;
+}
+
+CK_RV TokenManager::StartMonitor(HWND window, UINT message) {
+  // One monitor at most: a second thread would post every event twice.
+  if (monitor_.IsRunning()) return CKR_OK;
+  window_ = window;
+  message_ = message;
+  ::ResetEvent(monitorReady_);
+  if (monitor_.Start(&TokenManager::MonitorRoutine, nullptr, this) != 0) return CKR_GENERAL_ERROR;
+  // Wait until the thread reports running (or gave up), so that an immediate second call sees it.
+  ::WaitForSingleObject(monitorReady_, 10000);
+  return CKR_OK;
+}
+
+void TokenManager::StopMonitor(DWORD timeoutMs) { monitor_.Stop(timeoutMs); }
+
+unsigned __stdcall TokenManager::MonitorRoutine(void* selfSlot) {
+  WorkerThread* self = WorkerThread::FromArg(selfSlot);
+  auto* manager = static_cast<TokenManager*>(self->UserData());
+  AuxFunctionList* aux = manager->module_.Aux();
+  if (!aux || !aux->waitForEvent) {
+    ::SetEvent(manager->monitorReady_);
+    return 0;
+  }
+  self->Begin();
+  ::SetEvent(manager->monitorReady_);
+  while (!self->StopRequested()) {
+    CK_SLOT_ID slot = 0;
+    CK_ULONG code = 0, data = 0;
+    CK_RV rv = aux->waitForEvent(0, &slot, &code, &data, nullptr);
+    if (self->StopRequested()) break;
+    if (rv == CKR_OK) {
+      WPARAM wParam = (static_cast<WPARAM>(slot) << 16) | (code & 0xFFFF);
+      ::PostMessageW(manager->window_, manager->message_, wParam, static_cast<LPARAM>(data));
+      ::Sleep(0);
+    } else if (rv == CKR_CRYPTOKI_NOT_INITIALIZED) {
+      break;
+    } else {
+      // A module that keeps failing must not cost a whole processor; the next call may well succeed.
+      ::Sleep(20);
+    }
+  }
+  return self->End(0);
+}
+
+TokenRecord* TokenManager::FindRecord(CK_SLOT_ID slot) {
+  auto it = std::find_if(tokens_.begin(), tokens_.end(), [&](const TokenRecord& t) { return t.slot == slot; });
+  return it == tokens_.end() ? nullptr : &*it;
+}
+
+bool TokenManager::SlotHasToken(CK_SLOT_ID slot) { return TokenPresent(module_.Functions(), slot); }
+
+bool TokenManager::HasToken(CK_SLOT_ID slot) const {
+  CsLock lock(lock_);
+  return std::any_of(tokens_.begin(), tokens_.end(), [&](const TokenRecord& t) { return t.slot == slot; });
+}
+
+bool TokenManager::HasAnyToken() const {
+  CsLock lock(lock_);
+  return !tokens_.empty();
+}
+
+void TokenManager::WithTokens(const std::function<void(const std::vector<TokenRecord>&)>& reader) const {
+  CsLock lock(lock_);
+  reader(tokens_);
+}
+
+std::vector<TokenRecord> TokenManager::Tokens() const {
+  CsLock lock(lock_);
+  return tokens_;
+}
+
+std::optional<TokenRecord> TokenManager::FindToken(CK_SLOT_ID slot) const {
+  CsLock lock(lock_);
+  for (const TokenRecord& t : tokens_)
+    if (t.slot == slot) return t;
+  return std::nullopt;
+}
+
+bool TokenManager::IsPinChangeRequired(CK_SLOT_ID slot) {
+  CK_FUNCTION_LIST* fl = module_.Functions();
+  if (!fl) return false;
+  CK_TOKEN_INFO info{};
+  return fl->C_GetTokenInfo(slot, &info) == CKR_OK && (info.flags & CKF_USER_PIN_TO_BE_CHANGED) != 0;
+}
+
+CK_RV TokenManager::RefreshLabel(CK_SLOT_ID slot) {
+  CsLock lock(lock_);
+  TokenRecord* record = FindRecord(slot);
+  if (!record) return CKR_ARGUMENTS_BAD;
+  CK_FUNCTION_LIST* fl = module_.Functions();
+  if (!fl) return CKR_GENERAL_ERROR;
+  CK_TOKEN_INFO info{};
+  CK_RV rv = fl->C_GetTokenInfo(slot, &info);
+  if (rv != CKR_OK) return rv;
+  record->label = Utf8ToWide(FixedField(info.label, sizeof info.label));
+  return CKR_OK;
+}
+
+void TokenManager::RegisterTokenCertificates(CK_SLOT_ID slot) {
+  CsLock lock(lock_);
+  registrar_.RegisterTokenCertificates(slot);
+}
+
+void TokenManager::UnregisterTokenCertificates(CK_SLOT_ID slot, bool emptyList) {
+  CsLock lock(lock_);
+  registrar_.UnregisterTokenCertificates(slot, emptyList);
+}
+
+bool TokenManager::PurgeRegistrations() { return registrar_.PurgeRegistrations(); }
+
+bool TokenManager::IsHomePageEnabled() {
+  // Only the first byte counts, so "1" written as UTF-16 by another program reads as enabled too.
+  auto data = RegReadBytes(HKEY_LOCAL_MACHINE, kProduct.installKey, L"PopFlag");
+  return data && !data->empty() && (*data)[0] == '1';
+}
+
+bool TokenManager::SetHomePageEnabled(bool enabled) {
+  const char flag = enabled ? '1' : '0';
+  return RegWriteBytes(HKEY_LOCAL_MACHINE, kProduct.installKey, L"PopFlag", REG_SZ, &flag, 1);
+}
+
+void TokenManager::LaunchHomePage(CK_SLOT_ID slot) {
+  if (!IsHomePageEnabled() || !HasToken(slot)) return;
+  // Both values were read into 260-character buffers; a longer one never fitted and counts as absent.
+  auto address = RegReadString(HKEY_LOCAL_MACHINE, kProduct.installKey, L"http Address");
+  if (!address || address->empty() || address->size() >= MAX_PATH) return;
+  auto programs =
+      RegReadString(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion", L"ProgramFilesDir");
+  if (!programs || programs->empty() || programs->size() >= MAX_PATH) return;
+  std::wstring commandLine = *programs + L"\\Internet Explorer\\IEXPLORE.EXE " + *address;
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+  }
+}
+
+}  // namespace vd

@@ -1,0 +1,100 @@
+// The one object through which vardeck reaches tokens: binds the vendor module, keeps the list of present
+// tokens with their certificates, registers those certificates in the user's stores and runs the monitor
+// thread that turns the module's events into TokenEventMessage posts.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "module_binding.h"
+#include "pkcs11.h"
+#include "product.h"
+#include "store_registrar.h"
+#include "token_types.h"
+#include "worker_thread.h"
+
+namespace vd {
+
+// Posted to the monitor's window: wParam = (slot << 16) | (event code & 0xFFFF), lParam = event data.
+constexpr UINT TokenEventMessage = 0x0800;
+
+class TokenManager {
+ public:
+  // Tests bind other module files; the product always uses kProduct.moduleFile.
+  explicit TokenManager(std::wstring moduleFile = kProduct.moduleFile);
+  ~TokenManager();
+  TokenManager(const TokenManager&) = delete;
+  TokenManager& operator=(const TokenManager&) = delete;
+
+  // Purges stale registrations, binds and initialises the module, then EnumerateTokens(true).
+  CK_RV Load();
+  // C_Finalize (ends the monitor's wait), waits for the monitor, releases the module.
+  CK_RV Unload();
+  bool IsLoaded() const { return module_.IsBound(); }
+
+  // 0 when the monitor runs (also when it already ran), CKR_GENERAL_ERROR when it cannot start.
+  CK_RV StartMonitor(HWND window, UINT message);
+  void StopMonitor(DWORD timeoutMs);
+  bool IsMonitorRunning() const { return monitor_.IsRunning(); }
+
+  // Forgets the list and reads every present token again, registering its certificates.
+  CK_RV EnumerateTokens(bool homePage);
+  CK_RV AddToken(CK_SLOT_ID slot);
+  CK_RV ReadTokenCertificates(TokenRecord& record);
+
+  void OnTokenInserted(CK_SLOT_ID slot);
+  void OnTokenRemoved(CK_SLOT_ID slot);
+  void OnObjectCreated(CK_SLOT_ID slot, CK_OBJECT_HANDLE handle);
+  void OnObjectDestroyed(CK_SLOT_ID slot, CK_OBJECT_HANDLE handle);
+  CK_RV RefreshLabel(CK_SLOT_ID slot);
+
+  void LaunchHomePage(CK_SLOT_ID slot);
+  // "PopFlag" under the installation key.
+  static bool IsHomePageEnabled();
+  static bool SetHomePageEnabled(bool enabled);
+
+  bool IsPinChangeRequired(CK_SLOT_ID slot);
+  bool HasToken(CK_SLOT_ID slot) const;
+  bool HasAnyToken() const;
+
+  // Read access to the token list: the callback runs under the list's lock (keep it short, show no
+  // windows); Tokens() and FindToken() return copies.
+  void WithTokens(const std::function<void(const std::vector<TokenRecord>&)>& reader) const;
+  std::vector<TokenRecord> Tokens() const;
+  std::optional<TokenRecord> FindToken(CK_SLOT_ID slot) const;
+
+  // Store registration of a whole token (see StoreRegistrar).
+  void RegisterTokenCertificates(CK_SLOT_ID slot);
+  void UnregisterTokenCertificates(CK_SLOT_ID slot, bool emptyList);
+  // Deletes every MY registration made with the CSP name; false only when MY cannot be opened.
+  bool PurgeRegistrations();
+
+  // For the token operations (PIN, label, facts): null while unbound.
+  CK_FUNCTION_LIST* Functions() const { return module_.Functions(); }
+  AuxFunctionList* AuxFunctions() const { return module_.Aux(); }
+  const std::wstring& CspName() const { return cspName_; }
+
+ private:
+  static unsigned __stdcall MonitorRoutine(void* selfSlot);
+  TokenRecord* FindRecord(CK_SLOT_ID slot);
+  bool SlotHasToken(CK_SLOT_ID slot);
+  CK_RV ReadCertificate(CK_SESSION_HANDLE session, CK_SLOT_ID slot, CK_OBJECT_HANDLE handle,
+                        TokenCertificate* out);
+
+  std::wstring moduleFile_;
+  ModuleBinding module_;
+  std::wstring cspName_;
+  HWND window_ = nullptr;
+  UINT message_ = 0;
+  WorkerThread monitor_;
+  HANDLE monitorReady_ = nullptr;
+  mutable CRITICAL_SECTION lock_;
+  std::vector<TokenRecord> tokens_;
+  StoreRegistrar registrar_;
+};
+
+}  // namespace vd

@@ -1,0 +1,32 @@
+// What vardeck knows about a present token and the certificates read from it.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "pkcs11.h"
+
+namespace vd {
+
+struct TokenCertificate {
+  CK_SLOT_ID slot = 0;
+  CK_OBJECT_HANDLE handle = 0;  // equals the handle in the module's object events
+  std::wstring displayName;     // MakeDisplayName of the value, or the object's label when it does not decode
+  std::vector<uint8_t> value;   // DER X.509 as the token holds it
+  std::vector<uint8_t> id;
+  std::wstring container;       // the key container name (ANSI on the token)
+  DWORD keySpec = 0;            // AT_KEYEXCHANGE or AT_SIGNATURE once registration ran
+  bool registered = false;      // set while the token's certificates are registered as a group
+};
+
+struct TokenRecord {
+  CK_SLOT_ID slot = 0;
+  std::wstring slotDescription;
+  std::wstring label;
+  std::vector<TokenCertificate> certificates;  // in the order the module's search returned them
+};
+
+}  // namespace vd
