@@ -1,0 +1,99 @@
+#include "cert_manager_app.h"
+
+#include "cert_manager_dlg.h"
+#include "platform_bridge.h"
+#include "product.h"
+#include "registry.h"
+#include "shared_security.h"
+
+namespace vd {
+
+std::wstring InstanceMessageName() { return std::wstring(kProduct.instanceId) + L"_vardeck_single_instance_msgid"; }
+std::wstring InstanceMutexName() { return std::wstring(kProduct.instanceId) + L"_vardeck_single_instance"; }
+
+std::wstring LanguageDirectory(const std::wstring& installPath, const std::wstring& programPath) {
+  if (!installPath.empty()) return installPath;
+  size_t cut = programPath.rfind(L'\\');
+  return (cut == std::wstring::npos ? std::wstring() : programPath.substr(0, cut)) + L"\\lang";
+}
+
+namespace {
+
+void ConfigureLanguageFromInstallation() {
+  std::wstring path = RegReadString(HKEY_LOCAL_MACHINE, kProduct.installKey, L"Path").value_or(L"");
+  if (path.size() > 259) path.resize(259);
+  wchar_t program[MAX_PATH] = {};
+  ::GetModuleFileNameW(nullptr, program, MAX_PATH);
+  ConfigureLanguage(LanguageDirectory(path, program));
+}
+
+// Lets other instances' broadcasts through the message filter of an elevated or low process.
+void AllowInstanceMessage(UINT message) {
+  HMODULE user32 = ::LoadLibraryW(L"USER32.Dll");
+  if (!user32) return;
+  using Filter = BOOL(WINAPI*)(UINT, DWORD);
+  auto filter = reinterpret_cast<Filter>(reinterpret_cast<void*>(::GetProcAddress(user32, "ChangeWindowMessageFilter")));
+  if (filter) filter(message, 1 /* MSGFLT_ADD */);
+  ::FreeLibrary(user32);
+}
+
+}  // namespace
+
+CertManagerApp::~CertManagerApp() {
+  if (instanceMutex_) ::CloseHandle(instanceMutex_);
+}
+
+int CertManagerApp::Run(HINSTANCE instance, const wchar_t* commandLine) {
+  constexpr int kEnd = 0;  // start-up never reports success: the process ends after it
+  ConfigureLanguageFromInstallation();
+  if (!commandLine || !*commandLine) return kEnd;
+  std::vector<std::wstring> tokens = SplitCommandLine(commandLine);
+  if (tokens.size() > 1) {
+    std::optional<StartSwitches> parsed = ParseSwitches(tokens);
+    if (!parsed) return kEnd;
+    switches_ = *parsed;
+    if (switches_.install) {
+      ::MessageBoxW(nullptr, L"Self install not implement yet.", nullptr, MB_OK | MB_ICONEXCLAMATION);
+    }
+    if (switches_.uninstall) {
+      ::MessageBoxW(nullptr, L"Self uninstall not implement yet.", nullptr, MB_OK | MB_ICONEXCLAMATION);
+    }
+  }
+
+  instanceMessage_ = ::RegisterWindowMessageW(InstanceMessageName().c_str());
+  if (instanceMessage_ == 0) {
+    ::MessageBoxW(nullptr, L"Can not initialize.", nullptr, MB_OK | MB_ICONSTOP);
+    return kEnd;
+  }
+  if (OsIsVistaOrLater()) AllowInstanceMessage(instanceMessage_);
+
+  instanceMutex_ = ::CreateMutexW(SharedObjectSecurity::Instance().Attributes(), FALSE, InstanceMutexName().c_str());
+  bool existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
+  if (existed || switches_.terminate) {
+    if (existed && !switches_.terminate) {
+      // The running instance stays the only owner.
+      ::CloseHandle(instanceMutex_);
+      instanceMutex_ = nullptr;
+    }
+    ::PostMessageW(HWND_BROADCAST, instanceMessage_, switches_.terminate ? 1 : 2, 0);
+    return kEnd;
+  }
+
+  DialogServices services;
+  services.tokens = MakeTokenManagerPort();
+  services.popups = MakeDefaultPopupPort();
+  CertManagerDlg dialog(instanceMessage_, std::move(services));
+  if (!dialog.Create(instance)) return kEnd;
+  if (switches_.quiet) ::PostMessageW(HWND_BROADCAST, instanceMessage_, 3, 0);
+
+  MSG msg;
+  while (dialog.hwnd() && ::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    if (!::IsDialogMessageW(dialog.hwnd(), &msg)) {
+      ::TranslateMessage(&msg);
+      ::DispatchMessageW(&msg);
+    }
+  }
+  return kEnd;
+}
+
+}  // namespace vd

@@ -1,0 +1,38 @@
+// The application object of vardeck: language set-up, command line, single instance, and the message loop
+// of the main dialog.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "command_line.h"
+
+namespace vd {
+
+// Names shared with other instances of the program in the same session.
+std::wstring InstanceMessageName();
+std::wstring InstanceMutexName();
+
+class CertManagerApp {
+ public:
+  CertManagerApp() = default;
+  ~CertManagerApp();  // the exit handler: gives up the instance mutex
+  CertManagerApp(const CertManagerApp&) = delete;
+  CertManagerApp& operator=(const CertManagerApp&) = delete;
+
+  // Runs start-up and, in the first instance, the dialog until it is destroyed. Returns the process's
+  // exit code.
+  int Run(HINSTANCE instance, const wchar_t* commandLine);
+
+ private:
+  UINT instanceMessage_ = 0;
+  StartSwitches switches_;
+  HANDLE instanceMutex_ = nullptr;
+};
+
+// Where the language files are looked for: the installation's "Path" when set, otherwise the program's own
+// folder plus "\lang".
+std::wstring LanguageDirectory(const std::wstring& installPath, const std::wstring& programPath);
+
+}  // namespace vd

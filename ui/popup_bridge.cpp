@@ -1,0 +1,57 @@
+// The notification windows behind PopupPort.
+#include "platform_bridge.h"
+#include "popup_port.h"
+#include "taskbar_notifier.h"
+
+namespace vd {
+
+namespace {
+
+constexpr UINT kSkinBitmap = 139;
+
+class TaskbarUsagePopup final : public UsagePopup {
+ public:
+  explicit TaskbarUsagePopup(std::time_t start) : start_(start) {}
+  bool Create(HWND owner) {
+    if (!notifier_.Create(owner)) return false;
+    notifier_.SetUserValue(static_cast<long>(start_));
+    notifier_.SetSkin(kSkinBitmap, -1, -1, -1);
+    notifier_.SetTextFont(L"Arial", 90, 0, 4);
+    notifier_.SetTextColor(RGB(0, 0, 0), RGB(0, 0, 0xC8));
+    notifier_.SetTextRect({10, 5, notifier_.SkinWidth() - 10, notifier_.SkinHeight() - 25});
+    return true;
+  }
+  std::time_t StartTime() const override { return start_; }
+  void ShowReminder(const std::wstring& text) override { notifier_.Show(text, 500, 3000, 500, 1); }
+
+ private:
+  std::time_t start_;
+  CTaskbarNotifier notifier_;
+};
+
+class DefaultPopupPort final : public PopupPort {
+ public:
+  std::unique_ptr<UsagePopup> CreateUsagePopup(HWND owner, std::time_t start) override {
+    auto popup = std::make_unique<TaskbarUsagePopup>(start);
+    // A popup that cannot be made still marks the token as seen; it just never shows.
+    popup->Create(owner);
+    return popup;
+  }
+  std::wstring ReminderText(int minutesInUse) override {
+    if (minutesInUse < 60) {
+      return FormatText(200113, L"Certificate Manager\n\n\n\nYour USBKey has been used for %d minute(s)",
+                        minutesInUse);
+    }
+    return FormatText(200114, L"Certificate Manager\n\n\n\nYour USBKey has been used for %d hour(s) %d minute(s)",
+                      minutesInUse / 60, minutesInUse % 60);
+  }
+  std::unique_ptr<BalloonSink> CreateBalloon(HWND) override { return nullptr; }
+  void ShowAbout(HWND) override {}
+  bool RunSetNotifier(HWND, bool*, unsigned*) override { return false; }
+};
+
+}  // namespace
+
+std::unique_ptr<PopupPort> MakeDefaultPopupPort() { return std::make_unique<DefaultPopupPort>(); }
+
+}  // namespace vd

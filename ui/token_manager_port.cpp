@@ -1,0 +1,54 @@
+// The main dialog's view of the token manager.
+#include "token_manager.h"
+#include "token_port.h"
+
+namespace vd {
+
+namespace {
+
+class TokenManagerPort final : public TokenPort {
+ public:
+  bool Load() override { return manager_.Load() == CKR_OK; }
+  void Unload() override { manager_.Unload(); }
+  void EnumerateTokens(bool withHomePage) override { manager_.EnumerateTokens(withHomePage); }
+  bool StartMonitor(HWND target, UINT message) override { return manager_.StartMonitor(target, message) == CKR_OK; }
+  void OnTokenInserted(unsigned long key) override { manager_.OnTokenInserted(key); }
+  void OnTokenRemoved(unsigned long key) override { manager_.OnTokenRemoved(key); }
+  void OnObjectCreated(unsigned long key, unsigned long object) override { manager_.OnObjectCreated(key, object); }
+  void OnObjectDestroyed(unsigned long key, unsigned long object) override {
+    manager_.OnObjectDestroyed(key, object);
+  }
+  void RefreshLabel(unsigned long key) override { manager_.RefreshLabel(key); }
+  bool IsPinChangeRequired(unsigned long key) override { return manager_.IsPinChangeRequired(key); }
+  bool HasToken(unsigned long key) override { return manager_.HasToken(key); }
+  bool HasAnyToken() override { return manager_.HasAnyToken(); }
+  size_t TokenCount() override {
+    size_t n = 0;
+    manager_.WithTokens([&n](const std::vector<TokenRecord>& tokens) { n = tokens.size(); });
+    return n;
+  }
+  std::vector<TokenView> Snapshot() override {
+    std::vector<TokenView> out;
+    manager_.WithTokens([&out](const std::vector<TokenRecord>& tokens) {
+      for (const TokenRecord& t : tokens) {
+        TokenView v{static_cast<unsigned long>(t.slot), t.label, {}};
+        for (const TokenCertificate& c : t.certificates) {
+          v.certificates.push_back({static_cast<unsigned long>(c.handle), c.displayName, c.value, c.registered});
+        }
+        out.push_back(std::move(v));
+      }
+    });
+    return out;
+  }
+  void PurgeRegistrations() override { manager_.PurgeRegistrations(); }
+  void UnregisterTokenCertificates(unsigned long key) override { manager_.UnregisterTokenCertificates(key, false); }
+
+ private:
+  TokenManager manager_;
+};
+
+}  // namespace
+
+std::unique_ptr<TokenPort> MakeTokenManagerPort() { return std::make_unique<TokenManagerPort>(); }
+
+}  // namespace vd

@@ -1,0 +1,55 @@
+// What the main dialog needs from the token layer. The production implementation forwards to the token
+// manager; tests drive the dialog with a scripted one. Every call is made on the dialog thread except the
+// object operations, which the event worker makes.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vd {
+
+// Copies taken under the token list's lock, so that the tree never holds a reference into a list that the
+// worker thread may change meanwhile.
+struct CertificateView {
+  unsigned long handle = 0;  // certificate key: the object handle on the token
+  std::wstring displayName;
+  std::vector<uint8_t> value;  // DER
+  bool registered = false;
+};
+struct TokenView {
+  unsigned long key = 0;  // slot id
+  std::wstring label;
+  std::vector<CertificateView> certificates;
+};
+
+class TokenPort {
+ public:
+  virtual ~TokenPort() = default;
+  virtual bool Load() = 0;  // true when the module is bound (also when it already was)
+  virtual void Unload() = 0;
+  virtual void EnumerateTokens(bool withHomePage) = 0;
+  virtual bool StartMonitor(HWND target, UINT message) = 0;
+  virtual void OnTokenInserted(unsigned long key) = 0;
+  virtual void OnTokenRemoved(unsigned long key) = 0;
+  virtual void OnObjectCreated(unsigned long key, unsigned long object) = 0;
+  virtual void OnObjectDestroyed(unsigned long key, unsigned long object) = 0;
+  virtual void RefreshLabel(unsigned long key) = 0;
+  virtual bool IsPinChangeRequired(unsigned long key) = 0;
+  virtual bool HasToken(unsigned long key) = 0;
+  virtual bool HasAnyToken() = 0;
+  virtual size_t TokenCount() = 0;
+  virtual std::vector<TokenView> Snapshot() = 0;
+  // Removes every MY entry registered for the token's cryptographic provider.
+  virtual void PurgeRegistrations() = 0;
+  // Drops the store entries of one token but keeps it in the list.
+  virtual void UnregisterTokenCertificates(unsigned long key) = 0;
+};
+
+// The token manager bound to the vendor module that sits beside the program.
+std::unique_ptr<TokenPort> MakeTokenManagerPort();
+
+}  // namespace vd
