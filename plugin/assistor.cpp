@@ -1,0 +1,76 @@
+#include "assistor.h"
+
+#include <climits>
+#include <cstring>
+
+#include "pagebridge.h"
+#include "variants.h"
+
+namespace np {
+namespace {
+
+DispatchCode AnswerText(NPVariant* result, const char* buffer) {
+  return SetString(result, buffer, std::strlen(buffer)) ? kDispatchOk : kNoMemory;
+}
+
+}  // namespace
+
+CNpPluginAssistor::CNpPluginAssistor() : CNpPluginAssistorT(Pagebridge()) {}
+
+void CNpPluginAssistor::RegisterMethods(std::vector<std::string>& list) {
+  RegisterMethod(list, "InitKey", &CNpPluginAssistor::OnInitKey);
+  RegisterMethod(list, "GetKeyCount", &CNpPluginAssistor::OnGetKeyCount);
+  RegisterMethod(list, "GetUKeySN", &CNpPluginAssistor::OnGetUKeySN);
+  RegisterMethod(list, "GetSN", &CNpPluginAssistor::OnGetSN);
+  RegisterMethod(list, "GetAllCertCn", &CNpPluginAssistor::OnGetAllCertCn);
+}
+
+void CNpPluginAssistor::RegisterProperties(std::vector<std::string>&) {}
+
+DispatchCode CNpPluginAssistor::OnInitKey(NPIdentifier, const NPVariant* args, uint32_t argCount,
+                                          NPVariant* result) {
+  const char* serial = nullptr;
+  uint32_t length = 0;
+  if (argCount != 1 || !args || !result || !ReadText(args[0], &serial, &length)) return kBadArguments;
+  // Lengths beyond int range count as "no serial", like an empty text: nothing can match them anyway.
+  if (length == 0 || length > INT_MAX || !impl()) {
+    SetInt32(result, length == 0 || length > INT_MAX ? kInitKeyNoSerial : kInitKeyFailed);
+    return kDispatchOk;
+  }
+  SetInt32(result, impl()->InitKey(serial, static_cast<int>(length)));
+  return kDispatchOk;
+}
+
+DispatchCode CNpPluginAssistor::OnGetKeyCount(NPIdentifier, const NPVariant*, uint32_t argCount,
+                                              NPVariant* result) {
+  if (argCount != 0 || !result) return kBadArguments;
+  SetInt32(result, impl() ? impl()->GetKeyCount() : 0);
+  return kDispatchOk;
+}
+
+DispatchCode CNpPluginAssistor::OnGetUKeySN(NPIdentifier, const NPVariant*, uint32_t argCount,
+                                            NPVariant* result) {
+  if (argCount != 0 || !result) return kBadArguments;
+  char buffer[kSerialTextSize] = {};
+  if (impl()) impl()->GetUKeySN(buffer, sizeof buffer);
+  return AnswerText(result, buffer);
+}
+
+DispatchCode CNpPluginAssistor::OnGetSN(NPIdentifier, const NPVariant*, uint32_t argCount, NPVariant* result) {
+  if (argCount != 0 || !result) return kBadArguments;
+  char buffer[kListTextSize] = {};
+  int count = 0;
+  if (impl()) impl()->GetSN(buffer, sizeof buffer, &count);
+  return AnswerText(result, buffer);
+}
+
+DispatchCode CNpPluginAssistor::OnGetAllCertCn(NPIdentifier, const NPVariant*, uint32_t argCount,
+                                               NPVariant* result) {
+  if (argCount != 0 || !result) return kBadArguments;
+  char buffer[kListTextSize] = {};
+  int count = 0;
+  if (impl()) impl()->GetAllCertCn(buffer, sizeof buffer, &count);
+  return AnswerText(result, buffer);
+}
+
+}  // namespace np

@@ -1,0 +1,36 @@
+// The browser side of nphost: a complete NPNetscapeFuncs whose functions keep real state — interned
+// identifiers, objects with reference counts, and a count of the memory handed to the plug-in.
+#pragma once
+
+#include <string>
+
+#include "npapi.h"
+
+namespace nphost {
+
+// A table with every member filled and `size`/`version` set for the full structure.
+NPNetscapeFuncs BrowserFunctions();
+
+// Counters of the browser's books, for tests: objects created and not yet deallocated, and blocks from
+// memalloc not yet freed.
+long LiveObjects();
+long OutstandingAllocations();
+// The last text a plug-in passed to setexception.
+std::string LastException();
+
+// Same as the table's getstringidentifier: equal names give equal identifiers.
+NPIdentifier Identifier(const char* name);
+
+// Frees what a variant owns (a string through memfree, an object reference) and makes it void.
+void ReleaseVariant(NPVariant* v);
+
+NPVariant VoidVariant();
+NPVariant NullVariant();
+NPVariant BoolVariant(bool b);
+NPVariant Int32Variant(int32_t i);
+NPVariant DoubleVariant(double d);
+// The variant points at `text`, which must outlive it; the browser does not own it.
+NPVariant StringVariant(const std::string& text);
+NPVariant ObjectVariant(NPObject* obj);
+
+}  // namespace nphost
