@@ -1,0 +1,346 @@
+// Library, slot, token and session functions of the simulated module.
+#include "module_functions.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace simtoken {
+namespace {
+
+// Lock order everywhere in the module: the store's named mutex first, then Module::mu.
+
+void SetupWaiter(Module& m, const std::shared_ptr<Store>& store) {
+  static LONG counter = 0;
+  auto ctx = std::make_shared<WaitContext>();
+  ctx->store = store;
+  wchar_t id[64];
+  swprintf(id, 64, L"w%lu-%ld", ::GetCurrentProcessId(), ::InterlockedIncrement(&counter));
+  ctx->id = id;
+  ctx->wake.reset(::CreateEventW(nullptr, TRUE, FALSE, store->WaiterEventName(ctx->id).c_str()));
+  ctx->finalized.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!ctx->wake || !ctx->finalized) throw std::bad_alloc();
+  store->RegisterWaiter(ctx->id);
+  ctx->cursor = store->EventCount();
+  m.wait = ctx;
+}
+
+void TearDown(Module& m) {
+  m.initialized = false;
+  if (m.wait) {
+    ::SetEvent(m.wait->finalized.get());
+    if (m.store) m.store->UnregisterWaiter(m.wait->id);
+    m.wait.reset();
+  }
+  m.sessions.clear();
+  m.faults.clear();
+  m.store.reset();
+}
+
+}  // namespace
+
+Module& TheModule() {
+  static Module m;
+  return m;
+}
+
+std::shared_ptr<Store> CurrentStore() {
+  Module& m = TheModule();
+  std::lock_guard<std::mutex> g(m.mu);
+  return m.initialized ? m.store : nullptr;
+}
+
+bool InjectedFault(const char* function, CK_RV* rv) {
+  Module& m = TheModule();
+  std::lock_guard<std::mutex> g(m.mu);
+  if (!m.initialized) return false;
+  for (FaultState& f : m.faults) {
+    if (f.rule.function != function) continue;
+    ++f.calls;
+    if (f.calls > f.rule.after && (f.rule.times == 0 || f.fired < f.rule.times)) {
+      ++f.fired;
+      *rv = f.rule.rv;
+      return true;
+    }
+  }
+  return false;
+}
+
+CK_RV LoadPresentToken(const Store& store, CK_SLOT_ID slot, Token* token) {
+  switch (store.LoadToken(slot, token)) {
+    case LoadResult::kOk:
+      return token->present ? CKR_OK : CKR_DEVICE_REMOVED;
+    case LoadResult::kMissing:
+    case LoadResult::kDamaged:
+      break;
+  }
+  return CKR_TOKEN_NOT_PRESENT;
+}
+
+CK_RV SessionToken(const Store& store, CK_SESSION_HANDLE h, Session* copy, Token* token) {
+  {
+    Module& m = TheModule();
+    std::lock_guard<std::mutex> g(m.mu);
+    auto it = m.sessions.find(h);
+    if (it == m.sessions.end()) return CKR_SESSION_HANDLE_INVALID;
+    *copy = it->second;
+  }
+  CK_RV rv = LoadPresentToken(store, copy->slot, token);
+  // A session outlives neither the token's removal nor its reset: both look like a pulled device.
+  return rv == CKR_TOKEN_NOT_PRESENT ? CKR_DEVICE_REMOVED : rv;
+}
+
+void CopyPadded(CK_UTF8CHAR* field, size_t size, std::string_view text) {
+  std::memset(field, ' ', size);
+  std::memcpy(field, text.data(), std::min(size, text.size()));
+}
+
+CK_RV Initialize(CK_VOID_PTR initArgs) {
+  // No injected fault at entry: the rules are read here, and checked once the module is up.
+  return Guarded(nullptr, [&]() -> CK_RV {
+    if (initArgs) {
+      auto* a = static_cast<CK_C_INITIALIZE_ARGS*>(initArgs);
+      if (a->pReserved) return CKR_ARGUMENTS_BAD;
+      // Either all four locking callbacks or none.
+      int given = !!a->CreateMutex + !!a->DestroyMutex + !!a->LockMutex + !!a->UnlockMutex;
+      if (given != 0 && given != 4) return CKR_ARGUMENTS_BAD;
+    }
+    Module& m = TheModule();
+    {
+      std::lock_guard<std::mutex> g(m.mu);
+      if (m.initialized) return CKR_CRYPTOKI_ALREADY_INITIALIZED;
+    }
+    std::wstring error;
+    std::shared_ptr<Store> store(Store::Open(&error));
+    if (!store) {
+      DebugLine(error);
+      return CKR_GENERAL_ERROR;
+    }
+    Store::Lock lock(*store);
+    std::vector<FaultRule> rules = store->LoadFaults();
+    std::lock_guard<std::mutex> g(m.mu);
+    if (m.initialized) return CKR_CRYPTOKI_ALREADY_INITIALIZED;
+    m.store = store;
+    m.faults.clear();
+    for (const FaultRule& r : rules) m.faults.push_back(FaultState{r, 0, 0});
+    SetupWaiter(m, store);
+    m.initialized = true;
+    // C_Initialize itself can be made to fail; the rules are only known from here on.
+    for (FaultState& f : m.faults) {
+      if (f.rule.function != "C_Initialize") continue;
+      ++f.calls;
+      if (f.calls > f.rule.after && (f.rule.times == 0 || f.fired < f.rule.times)) {
+        CK_RV rv = f.rule.rv;
+        TearDown(m);
+        return rv;
+      }
+    }
+    return CKR_OK;
+  });
+}
+
+CK_RV Finalize(CK_VOID_PTR reserved) {
+  return Guarded("C_Finalize", [&]() -> CK_RV {
+    if (reserved) return CKR_ARGUMENTS_BAD;
+    std::shared_ptr<Store> store = CurrentStore();
+    if (!store) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    Store::Lock lock(*store);
+    Module& m = TheModule();
+    std::lock_guard<std::mutex> g(m.mu);
+    if (!m.initialized) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    TearDown(m);
+    return CKR_OK;
+  });
+}
+
+CK_RV GetInfo(CK_INFO_PTR info) {
+  return Guarded("C_GetInfo", [&]() -> CK_RV {
+    if (!CurrentStore()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    if (!info) return CKR_ARGUMENTS_BAD;
+    std::memset(info, 0, sizeof *info);
+    info->cryptokiVersion = CK_VERSION{2, 20};
+    CopyPadded(info->manufacturerID, sizeof info->manufacturerID, "Kestrova");
+    CopyPadded(info->libraryDescription, sizeof info->libraryDescription, "Simulated token module");
+    info->libraryVersion = CK_VERSION{1, 0};
+    return CKR_OK;
+  });
+}
+
+CK_RV GetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID_PTR list, CK_ULONG_PTR count) {
+  return Guarded("C_GetSlotList", [&]() -> CK_RV {
+    std::shared_ptr<Store> store = CurrentStore();
+    if (!store) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    if (!count) return CKR_ARGUMENTS_BAD;
+    std::vector<CK_SLOT_ID> slots;
+    {
+      Store::Lock lock(*store);
+      for (CK_SLOT_ID s = kFirstSlot; s <= kLastSlot; ++s) {
+        Token t;
+        if (!tokenPresent || LoadPresentToken(*store, s, &t) == CKR_OK) slots.push_back(s);
+      }
+    }
+    CK_ULONG n = static_cast<CK_ULONG>(slots.size());
+    if (!list) {
+      *count = n;
+      return CKR_OK;
+    }
+    if (*count < n) {
+      *count = n;
+      return CKR_BUFFER_TOO_SMALL;
+    }
+    std::copy(slots.begin(), slots.end(), list);
+    *count = n;
+    return CKR_OK;
+  });
+}
+
+CK_RV GetSlotInfo(CK_SLOT_ID slot, CK_SLOT_INFO_PTR info) {
+  return Guarded("C_GetSlotInfo", [&]() -> CK_RV {
+    std::shared_ptr<Store> store = CurrentStore();
+    if (!store) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    if (!IsSlotId(slot)) return CKR_SLOT_ID_INVALID;
+    if (!info) return CKR_ARGUMENTS_BAD;
+    Token t;
+    CK_RV state;
+    {
+      Store::Lock lock(*store);
+      state = LoadPresentToken(*store, slot, &t);
+    }
+    std::memset(info, 0, sizeof *info);
+    char desc[64];
+    std::snprintf(desc, sizeof desc, "Simulated Token Slot %lu", static_cast<unsigned long>(slot));
+    CopyPadded(info->slotDescription, sizeof info->slotDescription, desc);
+    CopyPadded(info->manufacturerID, sizeof info->manufacturerID, "Kestrova");
+    info->flags = CKF_REMOVABLE_DEVICE | CKF_HW_SLOT | (state == CKR_OK ? CKF_TOKEN_PRESENT : 0);
+    info->hardwareVersion = CK_VERSION{1, 0};
+    info->firmwareVersion = CK_VERSION{1, 0};
+    return CKR_OK;
+  });
+}
+
+CK_RV GetTokenInfo(CK_SLOT_ID slot, CK_TOKEN_INFO_PTR info) {
+  return Guarded("C_GetTokenInfo", [&]() -> CK_RV {
+    std::shared_ptr<Store> store = CurrentStore();
+    if (!store) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    if (!IsSlotId(slot)) return CKR_SLOT_ID_INVALID;
+    if (!info) return CKR_ARGUMENTS_BAD;
+    Token t;
+    {
+      Store::Lock lock(*store);
+      CK_RV rv = LoadPresentToken(*store, slot, &t);
+      if (rv != CKR_OK) return rv;
+    }
+    CK_ULONG sessions = 0, rwSessions = 0;
+    {
+      Module& m = TheModule();
+      std::lock_guard<std::mutex> g(m.mu);
+      for (const auto& [h, s] : m.sessions) {
+        if (s.slot != slot) continue;
+        ++sessions;
+        if (s.flags & CKF_RW_SESSION) ++rwSessions;
+      }
+    }
+    std::memset(info, 0, sizeof *info);
+    std::memcpy(info->label, t.label, sizeof info->label);
+    std::memcpy(info->manufacturerID, t.manufacturer, sizeof info->manufacturerID);
+    std::memcpy(info->model, t.model, sizeof info->model);
+    std::memcpy(info->serialNumber, t.serial, sizeof info->serialNumber);
+    CK_FLAGS flags = t.flags & (CKF_TOKEN_INITIALIZED | CKF_USER_PIN_INITIALIZED | CKF_USER_PIN_TO_BE_CHANGED);
+    flags |= CKF_RNG;
+    if (t.triesLeft == 0)
+      flags |= CKF_USER_PIN_LOCKED;
+    else if (t.triesLeft == 1)
+      flags |= CKF_USER_PIN_FINAL_TRY | CKF_USER_PIN_COUNT_LOW;
+    else if (t.triesLeft < t.maxTries)
+      flags |= CKF_USER_PIN_COUNT_LOW;
+    info->flags = flags;
+    info->ulMaxSessionCount = CK_EFFECTIVELY_INFINITE;
+    info->ulSessionCount = sessions;
+    info->ulMaxRwSessionCount = CK_EFFECTIVELY_INFINITE;
+    info->ulRwSessionCount = rwSessions;
+    info->ulMaxPinLen = t.maxPin;
+    info->ulMinPinLen = t.minPin;
+    info->ulTotalPublicMemory = t.totalPublicMemory;
+    info->ulFreePublicMemory = CK_UNAVAILABLE_INFORMATION;
+    info->ulTotalPrivateMemory = t.totalPrivateMemory;
+    info->ulFreePrivateMemory = CK_UNAVAILABLE_INFORMATION;
+    info->hardwareVersion = t.hardware;
+    info->firmwareVersion = t.firmware;
+    CopyPadded(info->utcTime, sizeof info->utcTime, "");
+    return CKR_OK;
+  });
+}
+
+CK_RV OpenSession(CK_SLOT_ID slot, CK_FLAGS flags, CK_VOID_PTR, CK_NOTIFY, CK_SESSION_HANDLE_PTR session) {
+  return Guarded("C_OpenSession", [&]() -> CK_RV {
+    std::shared_ptr<Store> store = CurrentStore();
+    if (!store) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    if (!IsSlotId(slot)) return CKR_SLOT_ID_INVALID;
+    if (!session) return CKR_ARGUMENTS_BAD;
+    if (!(flags & CKF_SERIAL_SESSION)) return CKR_SESSION_PARALLEL_NOT_SUPPORTED;
+    Store::Lock lock(*store);
+    Token t;
+    CK_RV rv = LoadPresentToken(*store, slot, &t);
+    if (rv != CKR_OK) return rv;
+    Module& m = TheModule();
+    std::lock_guard<std::mutex> g(m.mu);
+    if (!m.initialized) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    Session s;
+    s.slot = slot;
+    s.flags = flags & (CKF_SERIAL_SESSION | CKF_RW_SESSION);
+    CK_SESSION_HANDLE h = m.nextSession++;
+    m.sessions[h] = s;
+    *session = h;
+    return CKR_OK;
+  });
+}
+
+CK_RV CloseSession(CK_SESSION_HANDLE h) {
+  return Guarded("C_CloseSession", [&]() -> CK_RV {
+    std::shared_ptr<Store> store = CurrentStore();
+    if (!store) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    Store::Lock lock(*store);
+    Session s;
+    Token t;
+    CK_RV rv = SessionToken(*store, h, &s, &t);
+    if (rv == CKR_SESSION_HANDLE_INVALID) return rv;
+    // The handle is released even for a pulled token, so that the caller can clean up.
+    Module& m = TheModule();
+    std::lock_guard<std::mutex> g(m.mu);
+    m.sessions.erase(h);
+    return rv;
+  });
+}
+
+CK_RV CloseAllSessions(CK_SLOT_ID slot) {
+  return Guarded("C_CloseAllSessions", [&]() -> CK_RV {
+    if (!CurrentStore()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    if (!IsSlotId(slot)) return CKR_SLOT_ID_INVALID;
+    Module& m = TheModule();
+    std::lock_guard<std::mutex> g(m.mu);
+    std::erase_if(m.sessions, [&](const auto& entry) { return entry.second.slot == slot; });
+    return CKR_OK;
+  });
+}
+
+CK_RV GetSessionInfo(CK_SESSION_HANDLE h, CK_SESSION_INFO_PTR info) {
+  return Guarded("C_GetSessionInfo", [&]() -> CK_RV {
+    std::shared_ptr<Store> store = CurrentStore();
+    if (!store) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    Session s;
+    Token t;
+    {
+      Store::Lock lock(*store);
+      CK_RV rv = SessionToken(*store, h, &s, &t);
+      if (rv != CKR_OK) return rv;
+    }
+    if (!info) return CKR_ARGUMENTS_BAD;
+    std::memset(info, 0, sizeof *info);
+    info->slotID = s.slot;
+    info->state = (s.flags & CKF_RW_SESSION) ? CKS_RW_PUBLIC_SESSION : CKS_RO_PUBLIC_SESSION;
+    info->flags = s.flags;
+    return CKR_OK;
+  });
+}
+
+}  // namespace simtoken
