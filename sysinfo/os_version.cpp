@@ -1,0 +1,374 @@
+#include "os_version.h"
+
+#include <cstdio>
+#include <cwchar>
+
+#include "handles.h"
+
+namespace vd {
+namespace {
+
+constexpr wchar_t kBrowserKey[] = L"SOFTWARE\\Microsoft\\Internet Explorer";
+constexpr wchar_t kInstallKey[] = L"SOFTWARE\\Kestrova\\Brindlemark_Lumora";
+constexpr DWORD kVersionValueBytes = 260;
+
+// Editions GetProductInfo reports for Vista and later; types not listed add no text.
+constexpr struct {
+  DWORD type;
+  const wchar_t* text;
+} kEditions[] = {
+    {1, L"Ultimate Edition"},
+    {2, L"Home Basic Edition"},
+    {3, L"Home Premium Edition"},
+    {4, L"Enterprise Edition"},
+    {6, L"Business Edition"},
+    {7, L"Standard Edition"},
+    {8, L"Datacenter Edition"},
+    {9, L"Small Business Server"},
+    {10, L"Enterprise Edition"},
+    {11, L"Starter Edition"},
+    {12, L"Datacenter Edition (core installation)"},
+    {13, L"Standard Edition (core installation)"},
+    {14, L"Enterprise Edition (core installation)"},
+    {15, L"Enterprise Edition for Itanium-based Systems"},
+    {17, L"Web Server Edition"},
+    {18, L"Cluster Server Edition"},
+    {25, L"Small Business Server Premium Edition"},
+    {48, L"Professional"},
+};
+
+// szCSDVersion of a structure that came from outside may lack its terminator.
+std::wstring CsdText(const OSVERSIONINFOEXW& info) {
+  return std::wstring(info.szCSDVersion, wcsnlen(info.szCSDVersion, ARRAYSIZE(info.szCSDVersion)));
+}
+
+class LivePlatform : public OsPlatform {
+ public:
+  bool GetVersion(OSVERSIONINFOEXW& info) const override {
+    info = {};
+    info.dwOSVersionInfoSize = sizeof(info);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    return ::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&info)) != FALSE;
+#pragma GCC diagnostic pop
+  }
+
+  WORD NativeArchitecture() const override {
+    SYSTEM_INFO si{};
+    if (nativeSystemInfo_) {
+      nativeSystemInfo_(&si);
+    } else {
+      ::GetSystemInfo(&si);
+    }
+    return si.wProcessorArchitecture;
+  }
+
+  bool GetProductInfo(DWORD major, DWORD minor, DWORD& type) const override {
+    return productInfo_ && productInfo_(major, minor, 0, 0, &type);
+  }
+
+  bool GetRealVersion(RTL_OSVERSIONINFOEXW& info) const override {
+    if (!rtlGetVersion_) return false;
+    info = {};
+    info.dwOSVersionInfoSize = sizeof(info);
+    return rtlGetVersion_(&info) == 0;
+  }
+
+  int GetSystemMetric(int index) const override { return ::GetSystemMetrics(index); }
+
+ private:
+  using NativeSystemInfoFn = void(WINAPI*)(SYSTEM_INFO*);
+  using ProductInfoFn = BOOL(WINAPI*)(DWORD, DWORD, DWORD, DWORD, DWORD*);
+  using RtlGetVersionFn = LONG(WINAPI*)(RTL_OSVERSIONINFOEXW*);
+
+  template <typename Fn>
+  static Fn Lookup(const wchar_t* module, const char* name) {
+    HMODULE m = ::GetModuleHandleW(module);
+    return m ? reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(m, name))) : nullptr;
+  }
+
+  // Older systems lack these; each is looked up once for the process.
+  NativeSystemInfoFn nativeSystemInfo_ = Lookup<NativeSystemInfoFn>(L"kernel32.dll", "GetNativeSystemInfo");
+  ProductInfoFn productInfo_ = Lookup<ProductInfoFn>(L"kernel32.dll", "GetProductInfo");
+  RtlGetVersionFn rtlGetVersion_ = Lookup<RtlGetVersionFn>(L"ntdll.dll", "RtlGetVersion");
+};
+
+bool RealVersionIs(const OsPlatform& platform, DWORD major, DWORD minor, WORD servicePackMajor) {
+  RTL_OSVERSIONINFOEXW info{};
+  if (!platform.GetRealVersion(info)) return false;
+  return info.dwMajorVersion == major && info.dwMinorVersion == minor && info.wServicePackMajor >= servicePackMajor;
+}
+
+// The part of Windows Server 2003's name that follows the product, by architecture and suite.
+const wchar_t* Server2003Edition(WORD arch, WORD suite) {
+  if (arch == PROCESSOR_ARCHITECTURE_IA64) {
+    if (suite & VER_SUITE_DATACENTER) return L"Datacenter Edition for Itanium-based Systems";
+    if (suite & VER_SUITE_ENTERPRISE) return L"Enterprise Edition for Itanium-based Systems";
+    return L"";
+  }
+  if (arch == PROCESSOR_ARCHITECTURE_AMD64) {
+    if (suite & VER_SUITE_DATACENTER) return L"Datacenter x64 Edition";
+    if (suite & VER_SUITE_ENTERPRISE) return L"Enterprise x64 Edition";
+    return L"Standard x64 Edition";
+  }
+  if (suite & VER_SUITE_COMPUTE_SERVER) return L"Compute Cluster Edition";
+  if (suite & VER_SUITE_DATACENTER) return L"Datacenter Edition";
+  if (suite & VER_SUITE_ENTERPRISE) return L"Enterprise Edition";
+  if (suite & VER_SUITE_BLADE) return L"Web Edition";
+  return L"Standard Edition";
+}
+
+// Reads a string value of at most kVersionValueBytes bytes, terminator included.
+bool ReadVersionValue(HKEY root, const wchar_t* subkey, std::wstring& out) {
+  UniqueRegKey key;
+  if (::RegOpenKeyExW(root, subkey, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return false;
+  wchar_t buffer[kVersionValueBytes / sizeof(wchar_t) + 1] = {};  // one spare for a missing terminator
+  DWORD type = 0;
+  DWORD size = kVersionValueBytes;
+  if (::RegQueryValueExW(key.get(), L"Version", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  if (type != REG_SZ && type != REG_EXPAND_SZ) return false;
+  out.assign(buffer, wcsnlen(buffer, size / sizeof(wchar_t)));
+  return true;
+}
+
+}  // namespace
+
+const OsPlatform& LiveOsPlatform() {
+  static const LivePlatform platform;
+  return platform;
+}
+
+OsPlatformFacts OsPlatformFacts::Nt(DWORD major, DWORD minor, DWORD build, BYTE productType) {
+  OsPlatformFacts f;
+  f.platformId = VER_PLATFORM_WIN32_NT;
+  f.major = major;
+  f.minor = minor;
+  f.build = build;
+  f.productType = productType;
+  f.realVersionOk = true;
+  f.realMajor = major;
+  f.realMinor = minor;
+  return f;
+}
+
+OsPlatformFacts OsPlatformFacts::Win9x(DWORD minor, DWORD build, const std::wstring& csdVersion) {
+  OsPlatformFacts f;
+  f.platformId = VER_PLATFORM_WIN32_WINDOWS;
+  f.major = 4;
+  f.minor = minor;
+  f.build = build;
+  f.csdVersion = csdVersion;
+  f.productInfoOk = false;
+  return f;
+}
+
+bool OsPlatformFacts::GetVersion(OSVERSIONINFOEXW& info) const {
+  if (!versionOk) return false;
+  info = {};
+  info.dwOSVersionInfoSize = sizeof(info);
+  info.dwMajorVersion = major;
+  info.dwMinorVersion = minor;
+  info.dwBuildNumber = build;
+  info.dwPlatformId = platformId;
+  wcsncpy(info.szCSDVersion, csdVersion.c_str(), ARRAYSIZE(info.szCSDVersion) - 1);
+  info.wServicePackMajor = servicePackMajor;
+  info.wSuiteMask = suiteMask;
+  info.wProductType = productType;
+  return true;
+}
+
+bool OsPlatformFacts::GetProductInfo(DWORD, DWORD, DWORD& type) const {
+  if (!productInfoOk) return false;
+  type = productInfoType;
+  return true;
+}
+
+bool OsPlatformFacts::GetRealVersion(RTL_OSVERSIONINFOEXW& info) const {
+  if (!realVersionOk) return false;
+  info = {};
+  info.dwOSVersionInfoSize = sizeof(info);
+  info.dwMajorVersion = realMajor;
+  info.dwMinorVersion = realMinor;
+  info.wServicePackMajor = realServicePackMajor;
+  info.dwPlatformId = VER_PLATFORM_WIN32_NT;
+  return true;
+}
+
+OsVersionInfo::OsVersionInfo() { Detect(); }
+
+OsVersionInfo::OsVersionInfo(const OsPlatform& platform) { Detect(platform); }
+
+void OsVersionInfo::Reset() {
+  versionCode_ = kOsUnknown;
+  productText_ = L"Unknown";
+  versionText_ = L"Unknown";
+}
+
+bool OsVersionInfo::Detect() { return Detect(LiveOsPlatform()); }
+
+bool OsVersionInfo::IsRealVersion(DWORD major, DWORD minor, WORD servicePackMajor) const {
+  return RealVersionIs(LiveOsPlatform(), major, minor, servicePackMajor);
+}
+
+bool OsVersionInfo::Detect(const OsPlatform& platform) {
+  Reset();
+  OSVERSIONINFOEXW info{};
+  if (!platform.GetVersion(info)) return false;
+  WORD arch = platform.NativeArchitecture();
+  productText_ = L"Microsoft ";
+  switch (info.dwPlatformId) {
+    case VER_PLATFORM_WIN32s:
+      productText_ += L"Win32s";
+      versionCode_ = kOsWin32s;
+      return true;
+    case VER_PLATFORM_WIN32_WINDOWS: {
+      std::wstring csd = CsdText(info);
+      wchar_t flavour = csd.size() > 1 ? csd[1] : L'\0';
+      if (info.dwMajorVersion == 4) {
+        if (info.dwMinorVersion == 0) {
+          productText_ += L"Windows 95";
+          versionCode_ = kOsWin95;
+          if (flavour == L'C' || flavour == L'B') {
+            productText_ += L" OSR2";
+            versionCode_ = kOsWin95Osr2;
+          }
+        } else if (info.dwMinorVersion == 10) {
+          productText_ += L"Windows 98";
+          versionCode_ = kOsWin98;
+          if (flavour == L'A') {
+            productText_ += L" SE";
+            versionCode_ = kOsWin98Se;
+          }
+        } else if (info.dwMinorVersion == 90) {
+          productText_ += L"Windows Me";
+          versionCode_ = kOsWinMe;
+        }
+      }
+      wchar_t text[260];
+      std::swprintf(text, ARRAYSIZE(text), L"Version %d.%d Build %d %ls", static_cast<int>(info.dwMajorVersion),
+                    static_cast<int>(info.dwMinorVersion), static_cast<int>(info.dwBuildNumber & 0xFFFF),
+                    csd.c_str());
+      versionText_ = text;
+      return true;
+    }
+    case VER_PLATFORM_WIN32_NT:
+      return DetectNt(platform, info, arch);
+    default:
+      productText_ = L"Unknown";
+      versionText_ = L"Unknown";
+      versionCode_ = kOsUnknown;
+      return true;
+  }
+}
+
+bool OsVersionInfo::DetectNt(const OsPlatform& platform, const OSVERSIONINFOEXW& info, WORD arch) {
+  const DWORD major = info.dwMajorVersion;
+  const DWORD minor = info.dwMinorVersion;
+  const bool workstation = info.wProductType == VER_NT_WORKSTATION;
+  const WORD suite = info.wSuiteMask;
+  if (major <= 4) return false;
+  if (major > 6) {
+    productText_ = L"Unknown Windows version, but above Windows 8";
+    versionCode_ = kOsWin8;
+    return true;
+  }
+  if (major == 6) {
+    if (minor == 0) {
+      productText_ += workstation ? L"Windows Vista " : L"Windows Server 2008 ";
+      versionCode_ = workstation ? kOsVista : kOsServer2008;
+    } else if (minor == 1) {
+      productText_ += workstation ? L"Windows 7 " : L"Windows Server 2008 R2 ";
+      versionCode_ = workstation ? kOsWin7 : kOsServer2008;
+    } else {
+      // Windows 8.1 and 10 report 6.2 to programs without a compatibility manifest; only the name is
+      // corrected from the real version, the version text keeps what GetVersionExW said.
+      versionCode_ = kOsWin8;
+      if (!workstation) {
+        productText_ += L"Windows Server 8 ";
+        versionCode_ = kOsServer8;
+      } else if (RealVersionIs(platform, 6, 3, 0)) {
+        productText_ += L"Windows 8.1 ";
+        versionCode_ = kOsWin81;
+      } else if (RealVersionIs(platform, 10, 0, 0)) {
+        productText_ += L"Windows 10 ";
+      } else {
+        productText_ += L"Windows 8 ";
+      }
+    }
+    DWORD type = 0;
+    if (!platform.GetProductInfo(major, minor, type)) return false;
+    for (const auto& e : kEditions) {
+      if (e.type == type) {
+        productText_ += e.text;
+        break;
+      }
+    }
+  } else if (major == 5 && minor == 2) {
+    versionCode_ = kOsServer2003;
+    if (platform.GetSystemMetric(SM_SERVERR2) != 0) {
+      productText_ += L"Windows Server 2003 R2, ";
+    } else if (suite & VER_SUITE_STORAGE_SERVER) {
+      productText_ += L"Windows Storage Server 2003";
+    } else if (suite & VER_SUITE_WH_SERVER) {
+      productText_ += L"Windows Home Server";
+    } else if (workstation && arch == PROCESSOR_ARCHITECTURE_AMD64) {
+      productText_ += L"Windows XP Professional x64 Edition";
+      versionCode_ = kOsWinXp;
+    } else {
+      productText_ += L"Windows Server 2003, ";
+    }
+    if (!workstation) productText_ += Server2003Edition(arch, suite);
+  } else if (major == 5 && minor == 1) {
+    productText_ += L"Windows XP ";
+    productText_ += (suite & VER_SUITE_PERSONAL) ? L"Home Edition" : L"Professional";
+    versionCode_ = kOsWinXp;
+  } else if (major == 5 && minor == 0) {
+    productText_ += L"Windows 2000 ";
+    if (workstation) {
+      productText_ += L"Professional";
+    } else if (suite & VER_SUITE_DATACENTER) {
+      productText_ += L"Datacenter Server";
+    } else if (suite & VER_SUITE_ENTERPRISE) {
+      productText_ += L"Advanced Server";
+    } else {
+      productText_ += L"Server";
+    }
+    versionCode_ = kOsWin2000;
+  }
+  wchar_t text[260];
+  std::swprintf(text, ARRAYSIZE(text), L"Version %d.%d %ls (Build %d)", static_cast<int>(major),
+                static_cast<int>(minor), CsdText(info).c_str(), static_cast<int>(info.dwBuildNumber & 0xFFFF));
+  versionText_ = text;
+  return true;
+}
+
+std::wstring OsVersionInfo::GetBrowserVersionText() { return GetBrowserVersionText(HKEY_LOCAL_MACHINE, kBrowserKey); }
+
+std::wstring OsVersionInfo::GetBrowserVersionText(HKEY root, const wchar_t* subkey) {
+  std::wstring version;
+  if (!ReadVersionValue(root, subkey, version)) return L"unknow";
+  return L"IE " + version;
+}
+
+bool OsVersionInfo::GetProductVersion(wchar_t* buffer, size_t capacity) {
+  return GetProductVersion(HKEY_LOCAL_MACHINE, kInstallKey, buffer, capacity);
+}
+
+bool OsVersionInfo::GetProductVersion(HKEY root, const wchar_t* subkey, wchar_t* buffer, size_t capacity) {
+  if (buffer == nullptr || capacity == 0) return false;
+  std::wstring version;
+  if (!ReadVersionValue(root, subkey, version)) return false;
+  size_t n = version.size() < capacity - 1 ? version.size() : capacity - 1;
+  version.copy(buffer, n);
+  return true;
+}
+
+OsVersionInfo& OsVersion() {
+  static OsVersionInfo instance;
+  return instance;
+}
+
+}  // namespace vd

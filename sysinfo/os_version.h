@@ -1,0 +1,131 @@
+// Which Windows generation vardeck runs on (it shows balloons itself on 9x, watches prompts before Vista,
+// filters messages from Vista on, handles keys differently from Windows 8 on), the system's display name
+// and version, and the two registry versions the information dialog shows.
+//
+// Testing seam: Detect reads the platform only through an OsPlatform. The live one asks Windows;
+// OsPlatformFacts answers from its fields, one table row per system. To make code believe it runs on
+// another Windows, re-detect the process-wide instance with a row and restore it afterwards:
+//     vd::OsVersion().Detect(vd::OsPlatformFacts::Nt(5, 1, 2600));   // Windows XP: IsVistaOrLater() false
+//     ...
+//     vd::OsVersion().Detect();                                       // back to the real system
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace vd {
+
+// Classification codes; the predicates below compare against them.
+enum OsVersionCode : int {
+  kOsUnknown = 0,  // unclassified platform, NT 4 or older, failed detection
+  kOsWin32s = 1,
+  kOsWin95 = 3,
+  kOsWin95Osr2 = 4,
+  kOsWin98 = 5,
+  kOsWin98Se = 6,
+  kOsWinMe = 7,
+  kOsWin2000 = 8,
+  kOsWinXp = 9,        // also XP Professional x64 Edition
+  kOsServer2003 = 10,  // also R2, Storage Server, Home Server
+  kOsVista = 11,
+  kOsServer2008 = 12,  // also 2008 R2
+  kOsWin7 = 13,
+  kOsWin8 = 14,        // also Windows 10 seen as 6.2, and any NT above 6
+  kOsServer8 = 15,     // server editions reporting 6.2 or later
+  kOsWin81 = 16,
+};
+
+// Everything Detect asks the system, one call per member, each answering as the Win32 function named.
+class OsPlatform {
+ public:
+  virtual ~OsPlatform() = default;
+  virtual bool GetVersion(OSVERSIONINFOEXW& info) const = 0;                    // GetVersionExW
+  virtual WORD NativeArchitecture() const = 0;  // GetNativeSystemInfo where it exists, else GetSystemInfo
+  virtual bool GetProductInfo(DWORD major, DWORD minor, DWORD& type) const = 0;  // false when missing
+  virtual bool GetRealVersion(RTL_OSVERSIONINFOEXW& info) const = 0;  // RtlGetVersion; false when missing
+  virtual int GetSystemMetric(int index) const = 0;                    // GetSystemMetrics
+};
+
+// The running system. RtlGetVersion and the kernel32 functions are looked up once per process.
+const OsPlatform& LiveOsPlatform();
+
+// A platform described by plain fields: a table row for tests.
+struct OsPlatformFacts : OsPlatform {
+  bool versionOk = true;
+  DWORD platformId = VER_PLATFORM_WIN32_NT;
+  DWORD major = 6;
+  DWORD minor = 1;
+  DWORD build = 7601;
+  std::wstring csdVersion;  // e.g. L"Service Pack 1", or L" A" on Windows 98 SE
+  WORD servicePackMajor = 0;
+  WORD suiteMask = 0;
+  BYTE productType = VER_NT_WORKSTATION;
+  WORD architecture = PROCESSOR_ARCHITECTURE_INTEL;
+  bool productInfoOk = true;
+  DWORD productInfoType = PRODUCT_ULTIMATE;
+  bool realVersionOk = false;  // RtlGetVersion present; then it reports the three fields below
+  DWORD realMajor = 0;
+  DWORD realMinor = 0;
+  WORD realServicePackMajor = 0;
+  int serverR2 = 0;  // GetSystemMetrics(SM_SERVERR2)
+
+  // A Windows NT workstation (productType 1) of the given version; RtlGetVersion agrees with it.
+  static OsPlatformFacts Nt(DWORD major, DWORD minor, DWORD build, BYTE productType = VER_NT_WORKSTATION);
+  // A Windows 9x system (platform 1, major 4) with its service text.
+  static OsPlatformFacts Win9x(DWORD minor, DWORD build, const std::wstring& csdVersion);
+
+  bool GetVersion(OSVERSIONINFOEXW& info) const override;
+  WORD NativeArchitecture() const override { return architecture; }
+  bool GetProductInfo(DWORD, DWORD, DWORD& type) const override;
+  bool GetRealVersion(RTL_OSVERSIONINFOEXW& info) const override;
+  int GetSystemMetric(int index) const override { return index == SM_SERVERR2 ? serverR2 : 0; }
+};
+
+class OsVersionInfo {
+ public:
+  // Both constructors start from "Unknown" texts and code 0, then detect.
+  OsVersionInfo();
+  explicit OsVersionInfo(const OsPlatform& platform);
+
+  // Classifies the system and builds the texts; false when the version cannot be read, the system is
+  // Windows NT 4 or older, or GetProductInfo fails (the fields then hold what was set so far).
+  bool Detect();
+  bool Detect(const OsPlatform& platform);
+
+  // True when RtlGetVersion reports exactly this major and minor version with at least this service pack:
+  // the real version, which GetVersionExW hides from programs without a compatibility manifest.
+  bool IsRealVersion(DWORD major, DWORD minor, WORD servicePackMajor) const;
+
+  int VersionCode() const { return versionCode_; }
+  const std::wstring& ProductText() const { return productText_; }  // e.g. "Microsoft Windows 7 Ultimate Edition"
+  const std::wstring& VersionText() const { return versionText_; }  // e.g. "Version 6.1 Service Pack 1 (Build 7601)"
+
+  bool IsWin9x() const { return versionCode_ >= kOsWin95 && versionCode_ <= kOsWinMe; }
+  bool IsWindows2000() const { return versionCode_ == kOsWin2000; }
+  bool IsVistaOrLater() const { return versionCode_ > kOsServer2003; }
+  bool IsWindows8OrLater() const { return versionCode_ > kOsWin7; }
+
+  // "IE <version>" from the browser's registry key, or "unknow" when it cannot be read.
+  static std::wstring GetBrowserVersionText();
+  // The product's own "Version" from the installation key; at most capacity - 1 characters are copied, so a
+  // zero-filled buffer stays terminated. False, with the buffer untouched, when it cannot be read.
+  static bool GetProductVersion(wchar_t* buffer, size_t capacity);
+
+  // The same readers on any key, so that tests need not write to HKEY_LOCAL_MACHINE.
+  static std::wstring GetBrowserVersionText(HKEY root, const wchar_t* subkey);
+  static bool GetProductVersion(HKEY root, const wchar_t* subkey, wchar_t* buffer, size_t capacity);
+
+ private:
+  void Reset();
+  bool DetectNt(const OsPlatform& platform, const OSVERSIONINFOEXW& info, WORD arch);
+
+  int versionCode_ = kOsUnknown;
+  std::wstring productText_ = L"Unknown";
+  std::wstring versionText_ = L"Unknown";
+};
+
+// The process-wide classification, detected on first use.
+OsVersionInfo& OsVersion();
+
+}  // namespace vd
