@@ -63,6 +63,8 @@ class CertManagerDlg {
   bool PromptWatcherStarted() const { return watcherThread_ != nullptr; }
   size_t UsageNotifierCount() const { return usageNotifiers_.size(); }
   size_t QueuedEventCount();
+  // Period of the reminder timer, 0 while it does not run.
+  UINT ReminderIntervalMs() const { return reminderIntervalMs_; }
 
   // The change-PIN and change-name dialogs open for a token, ended when it is pulled out.
   enum class TokenDialogKind { ChangePin, ChangeName };
@@ -87,6 +89,7 @@ class CertManagerDlg {
   void OnDestroy();
   void OnPaint();
   void OnNotifierSettings(WPARAM on, LPARAM minutes);
+  void StartReminders(UINT intervalMs);
   void OnReminderTick();
   void OnStartTimer();
   void OnPinCheckTimer();
@@ -148,6 +151,7 @@ class CertManagerDlg {
   bool trayIconShown_ = false;
   std::atomic<bool> exit_{false};
   int trayIconState_ = 1;
+  UINT reminderIntervalMs_ = 0;
   WorkerThread worker_;
   UniqueKernelHandle workEvent_;
   UniqueKernelHandle stopEvent_;

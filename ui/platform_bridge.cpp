@@ -38,9 +38,10 @@ std::wstring FormatText(int id, const wchar_t* englishDefault, ...) {
   std::vector<wchar_t> buffer(1024);
   va_list args;
   va_start(args, englishDefault);
-  int n = std::vswprintf(buffer.data(), buffer.size(), format.c_str(), args);
+  // The runtime's own formatter: "%s" takes a wide string, as in the language files.
+  int n = _vsnwprintf(buffer.data(), buffer.size() - 1, format.c_str(), args);
   va_end(args);
-  return n < 0 ? std::wstring() : std::wstring(buffer.data(), static_cast<size_t>(n));
+  return n < 0 ? std::wstring(buffer.data()) : std::wstring(buffer.data(), static_cast<size_t>(n));
 }
 
 void TranslateDialogTexts(HWND dialog, int templateId) { TranslateDialog(dialog, templateId); }

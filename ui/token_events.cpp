@@ -200,14 +200,20 @@ void CertManagerDlg::OnTokenRemoved(unsigned long key) {
 void CertManagerDlg::OnNotifierSettings(WPARAM on, LPARAM minutes) {
   if (minutes != 0) {
     ::KillTimer(hwnd_, kReminderTimer);
-    if (on) ::SetTimer(hwnd_, kReminderTimer, static_cast<UINT>(minutes) * 60000u, nullptr);
+    reminderIntervalMs_ = 0;
+    if (on) StartReminders(static_cast<UINT>(minutes) * 60000u);
     return;
   }
   std::optional<DWORD> enabled = RegReadDword(HKEY_CURRENT_USER, kNotifierKey, L"isNotifier");
   std::optional<DWORD> span = RegReadDword(HKEY_CURRENT_USER, kNotifierKey, L"timeSpan");
   if (!enabled || !span) return;
   DWORD interval = *span == 0 ? 1 : (*span > 120 ? 120 : *span);
-  if (*enabled != 0) ::SetTimer(hwnd_, kReminderTimer, interval * 60000u, nullptr);
+  if (*enabled != 0) StartReminders(interval * 60000u);
+}
+
+void CertManagerDlg::StartReminders(UINT intervalMs) {
+  ::SetTimer(hwnd_, kReminderTimer, intervalMs, nullptr);
+  reminderIntervalMs_ = intervalMs;
 }
 
 void CertManagerDlg::OnReminderTick() {
