@@ -198,6 +198,8 @@ void LanguageManager::TranslateDialog(HWND dlg, int templateId) {
   for (HWND child = ::GetWindow(dlg, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
     int id = ::GetDlgCtrlID(child);
     if (id == 0) continue;
+    // A control without an id is -1 in extended templates and 0xFFFF in classic ones: one key serves both.
+    if (id == -1) id = 0xFFFF;
     wchar_t cls[kTextBuffer] = {};
     ::GetClassNameW(child, cls, kTextBuffer);
     // Only labels and buttons carry texts of ours; edits, lists and trees hold the user's data.
