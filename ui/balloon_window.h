@@ -1,0 +1,68 @@
+// A small pale-yellow popup with cut corners that shows one notification text just above the notification
+// area, for shells without balloon tips (Windows 95, 98, Me). The main dialog creates one there, hidden,
+// with Create(); its notification routine hands every text to ShowBalloon(text, seconds) while the window
+// exists; an empty text hides it. The window hides itself after the given seconds or when clicked. The
+// main dialog destroys it at shutdown (Destroy() or the destructor). One per process; dialog thread only.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "handles.h"
+
+namespace vd {
+
+// The window region's outline (25 points, the last equal to the first) for a window of w x h.
+std::vector<POINT> BalloonOutline(int w, int h);
+// The painted outline inside the client rectangle: the same shape, one pixel further in on the right and
+// bottom sides.
+std::vector<POINT> BalloonPaintedOutline(const RECT& client);
+// The text face for the system's default language: the Simplified Chinese system font there, else Tahoma.
+const wchar_t* BalloonFaceName(LANGID systemDefaultLanguage);
+
+class BalloonWindow {
+ public:
+  static constexpr wchar_t kClassName[] = L"BALLOONF603F33B-2935-431f-A732-3C773895E085";
+  static constexpr size_t kMaxText = 255;
+  static constexpr COLORREF kBackground = RGB(255, 255, 225);
+  // Distance of the window's right and bottom edges from the screen's.
+  static constexpr int kRightMargin = 70;
+  static constexpr int kBottomMargin = 35;
+
+  BalloonWindow() = default;
+  ~BalloonWindow() { Destroy(); }
+  BalloonWindow(const BalloonWindow&) = delete;
+  BalloonWindow& operator=(const BalloonWindow&) = delete;
+
+  // The window, created hidden at (0, 0) with size 5 x 5; null when the class or window cannot be made.
+  HWND Create();
+  void ShowBalloon(const wchar_t* text, int seconds);
+  void Destroy();
+
+  HWND Window() const { return hwnd_; }
+  const std::wstring& Text() const { return text_; }
+  int RemainingSeconds() const { return remaining_; }
+  HFONT NormalFont() const { return normalFont_.get(); }
+  HFONT BoldFont() const { return boldFont_.get(); }
+
+ private:
+  static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp);
+  void OnCreate();
+  void OnDestroy();
+  void OnPaint();
+  void OnTimer();
+  SIZE MeasureText() const;
+
+  HWND hwnd_ = nullptr;
+  std::wstring text_;
+  int remaining_ = 0;
+  UniqueBrush background_;
+  UniqueHandle<HPEN, GdiTraits<HPEN>> frame_;
+  UniqueFont normalFont_;
+  UniqueFont boldFont_;
+};
+
+}  // namespace vd
