@@ -1,0 +1,74 @@
+#include "expiry_test_util.h"
+
+#include <atomic>
+#include <cmath>
+
+#include "handles.h"
+#include "language_manager.h"
+#include "testsupport.h"
+#include "text.h"
+
+namespace expirytest {
+namespace {
+
+constexpr int64_t kTicksPerDay = 86'400LL * 10'000'000;
+
+// How long before its making moment each certificate of the set begins (make-test-certs.sh).
+int DaysBeforeMaking(const std::wstring& name) {
+  if (name == L"expired.der") return 400;
+  if (name == L"exp_m6h.der") return 10;
+  return 1;
+}
+
+int64_t Ticks(const FILETIME& t) {
+  return static_cast<int64_t>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+}
+
+FILETIME FromTicks(int64_t t) {
+  FILETIME f;
+  f.dwLowDateTime = static_cast<DWORD>(t);
+  f.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(t) >> 32);
+  return f;
+}
+
+}  // namespace
+
+std::vector<uint8_t> Cert(const wchar_t* name) { return vdtest::ReadFileBytes(vdtest::TestCert(name)); }
+
+FILETIME MadeAt(const wchar_t* name) {
+  std::vector<uint8_t> der = Cert(name);
+  vd::UniqueCertContext cert(::CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
+                                                            static_cast<DWORD>(der.size())));
+  if (!cert) return {};
+  return FromTicks(Ticks(cert.get()->pCertInfo->NotBefore) + DaysBeforeMaking(name) * kTicksPerDay);
+}
+
+FILETIME FromNow(const FILETIME& base, double days) {
+  return FromTicks(Ticks(base) + static_cast<int64_t>(std::llround(days * kTicksPerDay)));
+}
+
+ScopedLanguage::ScopedLanguage(const std::wstring& strings) {
+  static std::atomic<int> counter{0};
+  wchar_t tmp[MAX_PATH];
+  ::GetTempPathW(MAX_PATH, tmp);
+  dir_ = std::wstring(tmp) + L"vdexpiry-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+         std::to_wstring(counter++);
+  ::CreateDirectoryW(dir_.c_str(), nullptr);
+  if (!strings.empty()) {
+    std::string text = "\xEF\xBB\xBF[settings]\r\nCodePage=2052\r\nLanguage=Test\r\n[strings]\r\n" +
+                       vd::WideToUtf8(strings);
+    vdtest::WriteFileBytes(dir_ + L"\\t_2052.lng", text.data(), text.size());
+  }
+  auto& m = vd::LanguageManager::Instance();
+  m.SetLanguageDirectory(dir_ + L"\\");
+  m.SetLanguageBaseName(L"t");
+  m.SetLanguageId(2052);
+}
+
+ScopedLanguage::~ScopedLanguage() {
+  // Another folder name makes the next lookup load again, and find nothing.
+  vd::LanguageManager::Instance().SetLanguageDirectory(dir_ + L"\\gone\\");
+  vdtest::RemoveTree(dir_);
+}
+
+}  // namespace expirytest

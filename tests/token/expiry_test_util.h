@@ -1,0 +1,33 @@
+// Test certificates for the expiry warning, and the moment the set-up made them: every validity period of
+// the set is relative to that moment, so tests pass it as "now" and stay exact however old the set is.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace expirytest {
+
+std::vector<uint8_t> Cert(const wchar_t* name);
+
+// The certificate's NotBefore plus the days the set-up put before its making moment.
+FILETIME MadeAt(const wchar_t* name);
+
+FILETIME FromNow(const FILETIME& base, double days);
+
+// Points the process-wide language manager at a folder holding one file with these strings, or at an
+// empty folder when `strings` is empty.
+class ScopedLanguage {
+ public:
+  explicit ScopedLanguage(const std::wstring& strings);
+  ~ScopedLanguage();
+  ScopedLanguage(const ScopedLanguage&) = delete;
+  ScopedLanguage& operator=(const ScopedLanguage&) = delete;
+
+ private:
+  std::wstring dir_;
+};
+
+}  // namespace expirytest
