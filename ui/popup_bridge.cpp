@@ -1,6 +1,9 @@
 // The notification windows behind PopupPort.
-#include "platform_bridge.h"
+#include "about_dlg.h"
+#include "balloon_window.h"
+#include "notifier_settings.h"
 #include "popup_port.h"
+#include "set_notifier_dlg.h"
 #include "taskbar_notifier.h"
 
 namespace vd {
@@ -29,6 +32,15 @@ class TaskbarUsagePopup final : public UsagePopup {
   CTaskbarNotifier notifier_;
 };
 
+class BalloonWindowSink final : public BalloonSink {
+ public:
+  bool Create() { return window_.Create() != nullptr; }
+  void ShowBalloon(const std::wstring& text, int seconds) override { window_.ShowBalloon(text.c_str(), seconds); }
+
+ private:
+  BalloonWindow window_;
+};
+
 class DefaultPopupPort final : public PopupPort {
  public:
   std::unique_ptr<UsagePopup> CreateUsagePopup(HWND owner, std::time_t start) override {
@@ -37,17 +49,19 @@ class DefaultPopupPort final : public PopupPort {
     popup->Create(owner);
     return popup;
   }
-  std::wstring ReminderText(int minutesInUse) override {
-    if (minutesInUse < 60) {
-      return FormatText(200113, L"Certificate Manager\n\n\n\nYour USBKey has been used for %d minute(s)",
-                        minutesInUse);
-    }
-    return FormatText(200114, L"Certificate Manager\n\n\n\nYour USBKey has been used for %d hour(s) %d minute(s)",
-                      minutesInUse / 60, minutesInUse % 60);
+  std::wstring ReminderText(int minutesInUse) override { return UsageReminderText(minutesInUse); }
+  std::unique_ptr<BalloonSink> CreateBalloon(HWND) override {
+    auto sink = std::make_unique<BalloonWindowSink>();
+    if (!sink->Create()) return nullptr;
+    return sink;
   }
-  std::unique_ptr<BalloonSink> CreateBalloon(HWND) override { return nullptr; }
-  void ShowAbout(HWND) override {}
-  bool RunSetNotifier(HWND, bool*, unsigned*) override { return false; }
+  void ShowAbout(HWND owner) override { RunAboutDlg(owner); }
+  bool RunSetNotifier(HWND owner, bool* enabled, unsigned* minutes) override {
+    SetNotifierResult r = RunSetNotifierDlg(owner);
+    *enabled = r.enabledAtOk;
+    *minutes = r.minutes;
+    return r.ok;
+  }
 };
 
 }  // namespace

@@ -5,13 +5,12 @@
 #include "cert_manager_dlg.h"
 #include "main_ids.h"
 #include "platform_bridge.h"
-#include "registry.h"
+#include "notifier_settings.h"
 
 namespace vd {
 
 namespace {
 
-constexpr wchar_t kNotifierKey[] = L"Software\\Kestrova\\Brindlemark_Lumora\\Config\\NotifierTime";
 constexpr int kNotificationSeconds = 10;
 
 void Trace(const char* format, unsigned long value) {
@@ -204,11 +203,8 @@ void CertManagerDlg::OnNotifierSettings(WPARAM on, LPARAM minutes) {
     if (on) StartReminders(static_cast<UINT>(minutes) * 60000u);
     return;
   }
-  std::optional<DWORD> enabled = RegReadDword(HKEY_CURRENT_USER, kNotifierKey, L"isNotifier");
-  std::optional<DWORD> span = RegReadDword(HKEY_CURRENT_USER, kNotifierKey, L"timeSpan");
-  if (!enabled || !span) return;
-  DWORD interval = *span == 0 ? 1 : (*span > 120 ? 120 : *span);
-  if (*enabled != 0) StartReminders(interval * 60000u);
+  std::optional<NotifierSettings> stored = LoadNotifierSettings();
+  if (stored && stored->enabled) StartReminders(stored->minutes * 60000u);
 }
 
 void CertManagerDlg::StartReminders(UINT intervalMs) {
@@ -220,8 +216,7 @@ void CertManagerDlg::OnReminderTick() {
   std::time_t now = std::time(nullptr);
   for (auto& [key, popup] : usageNotifiers_) {
     Trace("timer: %lu\n", key);
-    auto minutes = static_cast<int>((now - popup->StartTime()) / 60 + 1);
-    popup->ShowReminder(services_.popups->ReminderText(minutes));
+    popup->ShowReminder(services_.popups->ReminderText(UsageMinute(now - popup->StartTime())));
   }
 }
 
