@@ -204,6 +204,9 @@ void LanguageManager::TranslateDialog(HWND dlg, int templateId) {
     ::GetClassNameW(child, cls, kTextBuffer);
     // Only labels and buttons carry texts of ours; edits, lists and trees hold the user's data.
     if (!EqualsNoCase(cls, L"button") && !EqualsNoCase(cls, L"static")) continue;
+    // An image static's text names its picture: setting it may load another picture, or none.
+    LONG_PTR kind = ::GetWindowLongPtrW(child, GWL_STYLE) & SS_TYPEMASK;
+    if (EqualsNoCase(cls, L"static") && (kind == SS_ICON || kind == SS_BITMAP || kind == SS_ENHMETAFILE)) continue;
     ::SetWindowTextW(child, LangString(id, WindowText(child).c_str()).c_str());
   }
 }

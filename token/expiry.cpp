@@ -49,9 +49,6 @@ struct ExpiryDialogState {
 
 void OnInitDialog(HWND dlg, const ExpiryDialogState& state) {
   TranslateDialog(dlg, IDD_CHECK_CERT);
-  // Translating sets the icon control's text, which a static icon takes as an icon name: put it back.
-  HICON icon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_CHECK_CERT_ICON));
-  if (icon) ::SendDlgItemMessageW(dlg, IDC_CHECK_CERT_ICON, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
   ::SetDlgItemTextW(dlg, IDC_CHECK_CERT_MESSAGE, ExpiryMessage(state.days).c_str());
 
   // Centred across, a third of the free height from the top, above everything: the user is busy

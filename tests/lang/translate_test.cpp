@@ -106,6 +106,25 @@ TEST_F(TranslateTest, SixteenBitTemplateStaticsShareTheSameKey) {
   EXPECT_EQ(d.Unnamed(), std::vector<std::wstring>{L"Shared"});
 }
 
+TEST_F(TranslateTest, ImageStaticsKeepTheirPictures) {
+  for (bool withFile : {false, true}) {
+    SCOPED_TRACE(withFile);
+    if (withFile) {
+      Load(L"310=not a picture\r\n311=nor this\r\n312=Words!\r\n");
+    } else {
+      NoFile();
+    }
+    Dialog d(302);
+    ASSERT_NE(d.hwnd, nullptr);
+    ASSERT_NE(::SendDlgItemMessageW(d.hwnd, 310, STM_GETICON, 0, 0), 0);
+    ASSERT_NE(::SendDlgItemMessageW(d.hwnd, 311, STM_GETIMAGE, IMAGE_BITMAP, 0), 0);
+    manager_.TranslateDialog(d.hwnd, 302);
+    EXPECT_NE(::SendDlgItemMessageW(d.hwnd, 310, STM_GETICON, 0, 0), 0);
+    EXPECT_NE(::SendDlgItemMessageW(d.hwnd, 311, STM_GETIMAGE, IMAGE_BITMAP, 0), 0);
+    EXPECT_EQ(d.Text(312), withFile ? L"Words!" : L"words");
+  }
+}
+
 TEST_F(TranslateTest, DialogKeepsResourceTextsWithoutAFile) {
   NoFile();
   Dialog d(kDialog);
