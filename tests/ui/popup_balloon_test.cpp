@@ -160,7 +160,7 @@ TEST(BalloonWindow, HidesAfterItsSecondsOrWhenClicked) {
   while (::IsWindowVisible(b.Window()) && ::GetTickCount64() - begin < 5000) Pump(20);
   const ULONGLONG shown = ::GetTickCount64() - begin;
   EXPECT_GE(shown, 2000u);
-  EXPECT_LE(shown, 3300u);
+  EXPECT_LE(shown, 3800u);  // one second of slack for a loaded machine
 }
 
 }  // namespace
