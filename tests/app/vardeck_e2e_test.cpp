@@ -1,0 +1,164 @@
+// vardeck.exe started as a process: single instance, switches, and token insertion and removal seen in the
+// user's stores from this (another) process.
+#include <gtest/gtest.h>
+
+#include "screenshot.h"
+#include "testsupport.h"
+#include "vardeck_process.h"
+
+namespace {
+
+using vdtest::VardeckProcess;
+
+class VardeckE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // A program left over by an earlier run would answer for the instance under test.
+    vdtest::RequestTermination();
+    ::Sleep(500);
+  }
+};
+
+TEST_F(VardeckE2E, InvalidCommandLinesEndAtOnceWithoutAWindow) {
+  for (const wchar_t* args : {L"-i -u", L"-r -t", L"-x", L"/s", L"-S", L"-s -s -t -r"}) {
+    VardeckProcess p(args);
+    ASSERT_TRUE(p.Started());
+    DWORD code = 1;
+    EXPECT_TRUE(p.WaitExit(5000, &code)) << args;
+    EXPECT_EQ(code, 0u) << args;
+    EXPECT_EQ(vdtest::FindProcessWindow(p.Pid(), nullptr), nullptr) << args;
+  }
+}
+
+TEST_F(VardeckE2E, TerminateWithoutARunningInstanceEndsAtOnce) {
+  VardeckProcess p(L"-t");
+  DWORD before = ::GetTickCount();
+  EXPECT_TRUE(p.WaitExit(5000));
+  EXPECT_LT(::GetTickCount() - before, 3000u);
+}
+
+TEST_F(VardeckE2E, SecondStartShowsTheFirstAndEndsThenTerminateEndsTheFirst) {
+  vdtest::ScopedSimTokenDir sim;
+  VardeckProcess first(L"");
+  HWND window = first.WaitMainWindow(15000);
+  ASSERT_NE(window, nullptr);
+  ::Sleep(2500);  // past the initialisation's pause
+  EXPECT_FALSE(::IsWindowVisible(window)) << "no token: nothing is shown";
+
+  // "-s" on a second start only shows the running instance.
+  VardeckProcess second(L"-s");
+  EXPECT_TRUE(second.WaitExit(5000));
+  DWORD end = ::GetTickCount() + 3000;
+  while (!::IsWindowVisible(window) && static_cast<int>(end - ::GetTickCount()) > 0) ::Sleep(50);
+  EXPECT_TRUE(::IsWindowVisible(window));
+  EXPECT_TRUE(first.Running());
+  vdtest::SaveScreenPng(L"vardeck_second_start.png");
+
+  VardeckProcess stop(L"-t");
+  EXPECT_TRUE(stop.WaitExit(5000));
+  EXPECT_TRUE(first.WaitExit(10000)) << "-t ends the running instance";
+}
+
+TEST_F(VardeckE2E, QuotedEmptyArgumentIsIgnored) {
+  vdtest::ScopedSimTokenDir sim;
+  VardeckProcess p(L"\"\" \" \"");
+  EXPECT_NE(p.WaitMainWindow(15000), nullptr);
+  EXPECT_TRUE(p.Running());
+}
+
+TEST_F(VardeckE2E, InsertionRegistersTheCertificatesAndRemovalTakesThemFromMy) {
+  vdtest::ScopedSimTokenDir sim;
+  std::wstring sign = vdtest::Sha1OfFile(vdtest::TestCert(L"sign.der"));
+  std::wstring root = vdtest::Sha1OfFile(vdtest::TestCert(L"root.der"));
+  ASSERT_FALSE(sign.empty());
+  // The token is prepared, then pulled out before the program starts.
+  ASSERT_NE(vdtest::Tokenctl(L"insert 1"), L"");
+  ASSERT_NE(vdtest::Tokenctl(L"add-cert 1 \"" + vdtest::TestCert(L"sign.der") + L"\""), L"");
+  ASSERT_NE(vdtest::Tokenctl(L"add-cert 1 \"" + vdtest::TestCert(L"root.der") + L"\" --key none"), L"");
+  ASSERT_NE(vdtest::Tokenctl(L"remove 1"), L"");
+  ASSERT_TRUE(vdtest::WaitStore(L"MY", sign, false, 100));
+
+  VardeckProcess p(L"");
+  ASSERT_NE(p.WaitMainWindow(15000), nullptr);
+  ::Sleep(2500);
+  ASSERT_NE(vdtest::Tokenctl(L"insert 1"), L"");
+  EXPECT_TRUE(vdtest::WaitStore(L"MY", sign, true, 10000));
+  EXPECT_TRUE(vdtest::WaitStore(L"ROOT", root, true, 2000));
+  ::Sleep(500);
+  vdtest::SaveScreenPng(L"vardeck_inserted_tray_balloon.png");
+
+  ASSERT_NE(vdtest::Tokenctl(L"remove 1"), L"");
+  EXPECT_TRUE(vdtest::WaitStore(L"MY", sign, false, 10000));
+  EXPECT_TRUE(vdtest::StoreHas(L"ROOT", root)) << "only MY entries leave with the token";
+
+  // And back again: the same token registers again.
+  ASSERT_NE(vdtest::Tokenctl(L"insert 1"), L"");
+  EXPECT_TRUE(vdtest::WaitStore(L"MY", sign, true, 10000));
+  ASSERT_NE(vdtest::Tokenctl(L"remove 1"), L"");
+  EXPECT_TRUE(vdtest::WaitStore(L"MY", sign, false, 10000));
+}
+
+TEST_F(VardeckE2E, KilledWhileATokenIsRegisteredLeavesNoStaleEntryAfterTheNextStart) {
+  vdtest::ScopedSimTokenDir sim;
+  std::wstring sign = vdtest::Sha1OfFile(vdtest::TestCert(L"sign.der"));
+  ASSERT_NE(vdtest::Tokenctl(L"insert 1"), L"");
+  ASSERT_NE(vdtest::Tokenctl(L"add-cert 1 \"" + vdtest::TestCert(L"sign.der") + L"\""), L"");
+  {
+    VardeckProcess p(L"");
+    ASSERT_NE(p.WaitMainWindow(15000), nullptr);
+    ASSERT_TRUE(vdtest::WaitStore(L"MY", sign, true, 10000)) << "a token present at start is registered";
+    p.Kill();
+  }
+  EXPECT_TRUE(vdtest::StoreHas(L"MY", sign)) << "nobody cleaned up after the killed program";
+  ASSERT_NE(vdtest::Tokenctl(L"remove 1"), L"");
+  VardeckProcess again(L"");
+  ASSERT_NE(again.WaitMainWindow(15000), nullptr);
+  EXPECT_TRUE(vdtest::WaitStore(L"MY", sign, false, 10000));
+}
+
+TEST_F(VardeckE2E, TerminateRemovesTheRegistrationsOfThePresentToken) {
+  vdtest::ScopedSimTokenDir sim;
+  std::wstring sign = vdtest::Sha1OfFile(vdtest::TestCert(L"sign.der"));
+  ASSERT_NE(vdtest::Tokenctl(L"insert 2"), L"");
+  ASSERT_NE(vdtest::Tokenctl(L"add-cert 2 \"" + vdtest::TestCert(L"sign.der") + L"\""), L"");
+  VardeckProcess p(L"");
+  ASSERT_TRUE(vdtest::WaitStore(L"MY", sign, true, 15000));
+  vdtest::RequestTermination();
+  EXPECT_TRUE(p.WaitExit(10000));
+  EXPECT_FALSE(vdtest::StoreHas(L"MY", sign));
+}
+
+TEST_F(VardeckE2E, ModuleThatCannotBeLoadedIsReportedAndTheProgramStaysHidden) {
+  // The program alone in a folder: its module is not beside it.
+  vdtest::TempDir dir(L"vdnomodule");
+  std::wstring exe = dir.path() + L"\\vardeck.exe";
+  ASSERT_TRUE(::CopyFileW((vdtest::BinDir() + L"vardeck.exe").c_str(), exe.c_str(), FALSE));
+  {
+    VardeckProcess p(L"", exe);
+    std::vector<std::wstring> texts;
+    DWORD end = ::GetTickCount() + 15000;
+    DWORD quietSince = ::GetTickCount();
+    // Initialisation and the start timer each report it; answer every box until none comes for a second.
+    while (static_cast<int>(end - ::GetTickCount()) > 0 && ::GetTickCount() - quietSince < 1500) {
+      HWND box = vdtest::FindProcessWindow(p.Pid(), L"#32770", L"Certificate Manager");
+      if (box && ::IsWindowVisible(box)) {
+        texts.push_back(vdtest::DialogTexts(box));
+        ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+        ::Sleep(300);
+        quietSince = ::GetTickCount();
+      }
+      if (texts.empty()) quietSince = ::GetTickCount();
+      ::Sleep(50);
+    }
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts[0], L"Failed to load PKCS#11 library, please check your installation");
+    EXPECT_TRUE(p.Running());
+    HWND window = vdtest::FindProcessWindow(p.Pid(), L"#32770", L"Opalix Certificate Manager");
+    ASSERT_NE(window, nullptr);
+    EXPECT_FALSE(::IsWindowVisible(window));
+    vdtest::RequestTermination();
+    EXPECT_TRUE(p.WaitExit(10000));
+  }
+}
+
+}  // namespace
