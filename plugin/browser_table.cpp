@@ -29,7 +29,7 @@ NPNetscapeFuncs* BrowserTable() { return g_table; }
 NPError CopyBrowserTable(const NPNetscapeFuncs* from) {
   NPNetscapeFuncs* to = EnsureBrowserTable();
   if (!to) return NPERR_OUT_OF_MEMORY_ERROR;
-  if (!from || from->size < offsetof(NPNetscapeFuncs, geturl)) return NPERR_INVALID_FUNCTABLE_ERROR;
+  if (!from || from->size < 4) return NPERR_INVALID_FUNCTABLE_ERROR;  // not even size and version
   if ((from->version >> 8) > NP_VERSION_MAJOR) return NPERR_INCOMPATIBLE_VERSION_ERROR;
   to->size = from->size;
   to->version = from->version;
