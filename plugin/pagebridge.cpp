@@ -1,7 +1,17 @@
 #include "pagebridge.h"
 
+#include <cstddef>
 #include <cstring>
 #include <new>
+
+#if !defined(_WIN64)
+// The vendor reads the block by offset; these are the offsets of the 32-bit product.
+static_assert(sizeof(TokenInitParams) == 51);
+static_assert(offsetof(TokenInitParams, label) == 2 && offsetof(TokenInitParams, soPin) == 10);
+static_assert(offsetof(TokenInitParams, userPin) == 14 && offsetof(TokenInitParams, maxSoTries) == 19);
+static_assert(offsetof(TokenInitParams, totalPublicMemory) == 22);
+static_assert(offsetof(TokenInitParams, totalPrivateMemory) == 26 && offsetof(TokenInitParams, reserved3) == 30);
+#endif
 
 namespace np {
 namespace {
