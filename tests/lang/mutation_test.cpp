@@ -80,7 +80,7 @@ TEST(LanguageFileMutation, DamagedFilesLoadOrFallBackToEnglish) {
     ASSERT_TRUE(Expected(valid).has_value());
     std::mt19937 rng(1234 + static_cast<int>(encoding));
     langtest::LangDir dir;
-    for (int i = 0; i < 1500; ++i) {
+    for (int i = 0; i < 2000; ++i) {
       std::vector<uint8_t> bytes = Mutate(valid, rng);
       auto expected = Expected(bytes);
       expected ? ++loaded : ++refused;
