@@ -170,6 +170,11 @@ bool StoreRegistrar::RegisterCertificate(CK_SLOT_ID slot, TokenCertificate& cert
     info.dwFlags = CERT_SET_KEY_CONTEXT_PROP_ID;
     info.dwKeySpec = keySpec;
     if (!::CertSetCertificateContextProperty(context.get(), CERT_KEY_PROV_INFO_PROP_ID, 0, &info)) return false;
+    // Some stores replace an existing entry but keep its old properties when they save it; taking the old
+    // entry out first makes the new key information the one that is stored.
+    if (PCCERT_CONTEXT old = ::CertFindCertificateInStore(store, kEncoding, 0, CERT_FIND_EXISTING, context.get(),
+                                                          nullptr))
+      ::CertDeleteCertificateFromStore(old);  // frees old
     return ::CertAddCertificateContextToStore(store, context.get(), CERT_STORE_ADD_REPLACE_EXISTING, nullptr) !=
            FALSE;
   }

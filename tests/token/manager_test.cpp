@@ -1,0 +1,235 @@
+// The token list and the event handlers against the simulated token, with its faults injected.
+#include <gtest/gtest.h>
+
+#include "registry.h"
+#include "text.h"
+#include "token_manager.h"
+#include "token_test_util.h"
+
+namespace {
+
+using tokentest::AddCert;
+using tokentest::AddCertHandles;
+using tokentest::CertArg;
+using tokentest::EntriesOf;
+using tokentest::ReadStores;
+using tokentest::Tokenctl;
+
+class Manager : public tokentest::TokenStoreTest {};
+
+TEST_F(Manager, UninitialisedTokenIsListedButRegisteredOnlyByEnumeration) {
+  vd::TokenManager manager;
+  ASSERT_EQ(manager.Load(), CKR_OK);
+  EXPECT_FALSE(manager.HasAnyToken());
+  Tokenctl(L"insert 1 --uninitialized");
+  AddCert(L"1 " + CertArg(L"enc.der") + L" --container EncBox");
+  manager.OnTokenInserted(1);
+  ASSERT_TRUE(manager.HasToken(1));
+  auto token = manager.FindToken(1);
+  ASSERT_EQ(token->certificates.size(), 1u);
+  EXPECT_FALSE(token->certificates[0].registered);
+  EXPECT_TRUE(EntriesOf(ReadStores(), L"enc.der").empty());
+
+  manager.OnTokenInserted(1);  // a second insertion event for a listed slot changes nothing
+  EXPECT_EQ(manager.Tokens().size(), 1u);
+
+  ASSERT_EQ(manager.EnumerateTokens(false), CKR_OK);
+  EXPECT_EQ(EntriesOf(ReadStores(), L"enc.der").size(), 1u);
+  EXPECT_TRUE(manager.FindToken(1)->certificates[0].registered);
+}
+
+TEST_F(Manager, InsertedTokenIsReadAndRegistered) {
+  vd::TokenManager manager;
+  ASSERT_EQ(manager.Load(), CKR_OK);
+  Tokenctl(L"insert 4 --label Sparkasse");
+  AddCert(L"4 " + CertArg(L"enc.der") + L" --container EncBox");
+  AddCert(L"4 " + CertArg(L"garbage.der") + L" --raw --key none --label \"Not a cert\"");
+  manager.OnTokenInserted(4);
+  auto token = manager.FindToken(4);
+  ASSERT_TRUE(token.has_value());
+  EXPECT_EQ(token->label, L"Sparkasse");
+  ASSERT_EQ(token->certificates.size(), 2u);
+  EXPECT_TRUE(token->certificates[0].registered);
+  EXPECT_EQ(token->certificates[1].displayName, L"Not a cert");  // undecodable: named by its label
+  auto enc = EntriesOf(ReadStores(), L"enc.der");
+  ASSERT_EQ(enc.size(), 1u);
+  EXPECT_EQ(enc[0].store, "MY");
+}
+
+TEST_F(Manager, SearchFailingPartwayKeepsWhatWasRead) {
+  Tokenctl(L"insert 1");
+  for (const wchar_t* c : {L"root.der", L"inter.der", L"nokey.der"}) AddCert(L"1 " + CertArg(c) + L" --key none");
+  Tokenctl(L"fail C_FindObjects 0x30 --after 2 --times 1");
+  vd::TokenManager manager;
+  ASSERT_EQ(manager.Load(), CKR_OK);
+  auto token = manager.FindToken(1);
+  ASSERT_TRUE(token.has_value());
+  ASSERT_EQ(token->certificates.size(), 2u);
+  EXPECT_EQ(token->certificates[0].displayName, L"Opalix Test Root CA's Opalix Test Root CA ID");
+  EXPECT_EQ(token->certificates[1].displayName, L"Opalix Issuing CA's Opalix Test Root CA ID");
+}
+
+TEST_F(Manager, TokenWhoseSessionCannotOpenIsNotListed) {
+  Tokenctl(L"insert 1");
+  Tokenctl(L"insert 2");
+  AddCert(L"1 " + CertArg(L"enc.der") + L" --container EncBox");
+  // The first session (slot 1) fails; slot 2 opens normally.
+  Tokenctl(L"fail C_OpenSession 0xB1 --times 1");
+  vd::TokenManager manager;
+  ASSERT_EQ(manager.Load(), CKR_OK);
+  EXPECT_FALSE(manager.HasToken(1));
+  EXPECT_TRUE(manager.HasToken(2));
+  EXPECT_TRUE(EntriesOf(ReadStores(), L"enc.der").empty());
+}
+
+TEST_F(Manager, EventsForUnknownSlotsAndObjectsDoNothing) {
+  Tokenctl(L"insert 1");
+  unsigned long cert = AddCert(L"1 " + CertArg(L"enc.der") + L" --container EncBox");
+  vd::TokenManager manager;
+  ASSERT_EQ(manager.Load(), CKR_OK);
+  manager.OnTokenRemoved(7);
+  manager.OnObjectCreated(7, cert);
+  manager.OnObjectDestroyed(7, cert);
+  manager.OnObjectDestroyed(1, cert + 1000);
+  EXPECT_EQ(manager.RefreshLabel(7), static_cast<CK_RV>(CKR_ARGUMENTS_BAD));
+  EXPECT_FALSE(manager.IsPinChangeRequired(7));
+  auto tokens = manager.Tokens();
+  ASSERT_EQ(tokens.size(), 1u);
+  EXPECT_EQ(tokens[0].certificates.size(), 1u);
+  EXPECT_EQ(EntriesOf(ReadStores(), L"enc.der").size(), 1u);
+}
+
+TEST_F(Manager, ObjectEventsAddAndRemoveCertificates) {
+  Tokenctl(L"insert 1");
+  vd::TokenManager manager;
+  ASSERT_EQ(manager.Load(), CKR_OK);
+  auto handles = AddCertHandles(L"1 " + CertArg(L"enc.der") + L" --container EncBox");
+  ASSERT_EQ(handles.size(), 2u);
+  manager.OnObjectCreated(1, handles[1]);  // the private key: not a certificate
+  EXPECT_TRUE(manager.FindToken(1)->certificates.empty());
+  manager.OnObjectCreated(1, handles[0]);
+  manager.OnObjectCreated(1, handles[0]);  // an event for an object already read
+  auto token = manager.FindToken(1);
+  ASSERT_EQ(token->certificates.size(), 1u);
+  EXPECT_EQ(token->certificates[0].handle, handles[0]);
+  EXPECT_EQ(EntriesOf(ReadStores(), L"enc.der").size(), 1u);
+
+  Tokenctl(L"delete 1 " + std::to_wstring(handles[0]));
+  manager.OnObjectDestroyed(1, handles[0]);
+  EXPECT_TRUE(manager.FindToken(1)->certificates.empty());
+  EXPECT_TRUE(EntriesOf(ReadStores(), L"enc.der").empty());
+}
+
+TEST_F(Manager, LabelAndPinChangeFlagFollowTheToken) {
+  Tokenctl(L"insert 3");
+  vd::TokenManager manager;
+  ASSERT_EQ(manager.Load(), CKR_OK);
+  EXPECT_FALSE(manager.IsPinChangeRequired(3));
+  Tokenctl(L"set 3 --label \"Renamed Key\" --pin-to-be-changed on");
+  EXPECT_EQ(manager.FindToken(3)->label, L"Opalix Token");
+  EXPECT_EQ(manager.RefreshLabel(3), static_cast<CK_RV>(CKR_OK));
+  EXPECT_EQ(manager.FindToken(3)->label, L"Renamed Key");
+  EXPECT_TRUE(manager.IsPinChangeRequired(3));
+}
+
+// Saves a registry value and puts it back (or deletes it) when the test ends.
+class SavedValue {
+ public:
+  SavedValue(HKEY root, std::wstring key, std::wstring name) : root_(root), key_(std::move(key)), name_(std::move(name)) {
+    data_ = vd::RegReadBytes(root_, key_.c_str(), name_.c_str(), &type_);
+  }
+  ~SavedValue() {
+    if (data_) {
+      vd::RegWriteBytes(root_, key_.c_str(), name_.c_str(), type_, data_->data(), static_cast<DWORD>(data_->size()));
+    } else {
+      HKEY k;
+      if (::RegOpenKeyExW(root_, key_.c_str(), 0, KEY_SET_VALUE, &k) == ERROR_SUCCESS) {
+        ::RegDeleteValueW(k, name_.c_str());
+        ::RegCloseKey(k);
+      }
+    }
+  }
+
+ private:
+  HKEY root_;
+  std::wstring key_, name_;
+  std::optional<std::vector<BYTE>> data_;
+  DWORD type_ = REG_SZ;
+};
+
+TEST(HomePage, PopFlagReadsTheFirstByte) {
+  SavedValue saved(HKEY_LOCAL_MACHINE, vd::kProduct.installKey, L"PopFlag");
+  ASSERT_TRUE(vd::TokenManager::SetHomePageEnabled(true));
+  auto raw = vd::RegReadBytes(HKEY_LOCAL_MACHINE, vd::kProduct.installKey, L"PopFlag");
+  ASSERT_TRUE(raw.has_value());
+  EXPECT_EQ(*raw, std::vector<BYTE>{'1'});  // one byte, no terminator
+  EXPECT_TRUE(vd::TokenManager::IsHomePageEnabled());
+  ASSERT_TRUE(vd::TokenManager::SetHomePageEnabled(false));
+  EXPECT_FALSE(vd::TokenManager::IsHomePageEnabled());
+
+  struct Row {
+    std::vector<BYTE> data;
+    bool enabled;
+  } rows[] = {
+      {{'1', 0, 0, 0}, true},  // "1" written as UTF-16 by another program
+      {{'0', 0, 0, 0}, false},
+      {{}, false},
+      {{'2'}, false},
+  };
+  for (const Row& r : rows) {
+    ASSERT_TRUE(vd::RegWriteBytes(HKEY_LOCAL_MACHINE, vd::kProduct.installKey, L"PopFlag", REG_SZ, r.data.data(),
+                                  static_cast<DWORD>(r.data.size())));
+    EXPECT_EQ(vd::TokenManager::IsHomePageEnabled(), r.enabled) << r.data.size();
+  }
+}
+
+TEST_F(Manager, HomePageOpensWithTheConfiguredAddress) {
+  SavedValue popFlag(HKEY_LOCAL_MACHINE, vd::kProduct.installKey, L"PopFlag");
+  SavedValue address(HKEY_LOCAL_MACHINE, vd::kProduct.installKey, L"http Address");
+  const wchar_t* kVersionKey = L"Software\\Microsoft\\Windows\\CurrentVersion";
+  SavedValue programs(HKEY_LOCAL_MACHINE, kVersionKey, L"ProgramFilesDir");
+
+  vdtest::TempDir folder(L"progfiles");
+  std::wstring browserDir = folder.path() + L"\\Internet Explorer";
+  ASSERT_TRUE(::CreateDirectoryW(browserDir.c_str(), nullptr));
+  ASSERT_TRUE(::CopyFileW((vdtest::BinDir() + L"fake_browser.exe").c_str(), (browserDir + L"\\IEXPLORE.EXE").c_str(),
+                          FALSE));
+  ASSERT_TRUE(vd::RegWriteString(HKEY_LOCAL_MACHINE, kVersionKey, L"ProgramFilesDir", folder.path()));
+  ASSERT_TRUE(vd::RegWriteString(HKEY_LOCAL_MACHINE, vd::kProduct.installKey, L"http Address",
+                                 L"https://bank.example/welcome"));
+  // PopFlag as another program writes it: UTF-16 with its terminator.
+  ASSERT_TRUE(vd::RegWriteString(HKEY_LOCAL_MACHINE, vd::kProduct.installKey, L"PopFlag", L"1"));
+
+  const std::wstring record = browserDir + L"\\cmdline.txt";
+  auto waitForRecord = [&](DWORD ms) {
+    for (DWORD waited = 0; waited < ms; waited += 50) {
+      auto bytes = vdtest::ReadFileBytes(record);
+      if (bytes.empty()) {
+        ::Sleep(50);
+        continue;
+      }
+      // The loader may quote the program's path when it passes the command line on; the text is the same.
+      std::wstring line(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
+      std::erase(line, L'"');
+      return line;
+    }
+    return std::wstring();
+  };
+
+  Tokenctl(L"insert 1");
+  vd::TokenManager manager;
+  ASSERT_EQ(manager.Load(), CKR_OK);
+  EXPECT_EQ(waitForRecord(15000), browserDir + L"\\IEXPLORE.EXE https://bank.example/welcome");
+
+  ::DeleteFileW(record.c_str());
+  ASSERT_EQ(manager.EnumerateTokens(false), CKR_OK);  // the second reading at start-up opens nothing
+  Tokenctl(L"insert 2");
+  vd::TokenManager::SetHomePageEnabled(false);
+  manager.OnTokenInserted(2);
+  EXPECT_EQ(waitForRecord(1500), L"");
+  vd::TokenManager::SetHomePageEnabled(true);
+  manager.LaunchHomePage(9);  // not a listed slot
+  EXPECT_EQ(waitForRecord(1500), L"");
+}
+
+}  // namespace

@@ -1,0 +1,282 @@
+// Registration of token certificates in the user's stores, checked from a second process.
+#include <gtest/gtest.h>
+
+#include "store_registrar.h"
+#include "text.h"
+#include "token_manager.h"
+#include "token_test_util.h"
+
+namespace {
+
+using tokentest::AddCert;
+using tokentest::CertArg;
+using tokentest::EntriesOf;
+using tokentest::ReadStores;
+using tokentest::StoreEntry;
+using tokentest::Tokenctl;
+
+const std::string kCsp = vd::WideToUtf8(vd::kProduct.cspName);
+
+std::string SlotPath(int slot, const std::string& container) {
+  return "\\\\.\\Simulated Token Slot " + std::to_string(slot) + "\\" + container;
+}
+
+class Registration : public tokentest::TokenStoreTest {};
+
+TEST_F(Registration, EachKindOfCertificateGoesToItsStore) {
+  Tokenctl(L"insert 1");
+  for (const wchar_t* ca : {L"root.der", L"inter.der", L"ku_ca.der", L"nokey.der"})
+    AddCert(L"1 " + CertArg(ca) + L" --key none");
+  AddCert(L"1 " + CertArg(L"enc.der") + L" --container EncBox --id 0E");
+  AddCert(L"1 " + CertArg(L"sign.der") + L" --container SignBox --id 05 --key sign");
+  {
+    vd::TokenManager manager;
+    ASSERT_EQ(manager.Load(), CKR_OK);
+
+    auto all = ReadStores();
+    struct Row {
+      const wchar_t* cert;
+      const char* store;
+      std::string provider, container, keySpec;
+    } rows[] = {
+        {L"root.der", "ROOT", "-", "-", "-"},
+        {L"inter.der", "CA", "-", "-", "-"},
+        {L"ku_ca.der", "CA", "-", "-", "-"},
+        {L"nokey.der", "ADDRESSBOOK", "-", "-", "-"},
+        {L"enc.der", "MY", kCsp, SlotPath(1, "EncBox"), "1"},
+        {L"sign.der", "MY", kCsp, SlotPath(1, "SignBox"), "2"},
+    };
+    for (const Row& r : rows) {
+      auto entries = EntriesOf(all, r.cert);
+      ASSERT_EQ(entries.size(), 1u) << vd::WideToUtf8(r.cert);
+      EXPECT_EQ(entries[0].store, r.store) << vd::WideToUtf8(r.cert);
+      EXPECT_EQ(entries[0].provider, r.provider) << vd::WideToUtf8(r.cert);
+      EXPECT_EQ(entries[0].container, r.container) << vd::WideToUtf8(r.cert);
+      EXPECT_EQ(entries[0].keySpec, r.keySpec) << vd::WideToUtf8(r.cert);
+    }
+
+    auto token = manager.FindToken(1);
+    ASSERT_TRUE(token.has_value());
+    EXPECT_EQ(token->slotDescription, L"Simulated Token Slot 1");
+    EXPECT_EQ(token->label, L"Opalix Token");
+    ASSERT_EQ(token->certificates.size(), 6u);
+    const vd::TokenCertificate& enc = token->certificates[4];
+    EXPECT_EQ(enc.displayName, L"Bob Encipher's Opalix Issuing CA ID");
+    EXPECT_EQ(enc.container, L"EncBox");
+    EXPECT_EQ(enc.id, std::vector<uint8_t>{0x0E});
+    EXPECT_EQ(enc.keySpec, static_cast<DWORD>(AT_KEYEXCHANGE));
+    for (const auto& c : token->certificates) EXPECT_TRUE(c.registered);
+
+    Tokenctl(L"remove 1");
+    manager.OnTokenRemoved(1);
+    EXPECT_FALSE(manager.HasToken(1));
+  }
+  // Removal takes the MY entries only; the certificates of the other stores stay for good.
+  auto all = ReadStores();
+  EXPECT_TRUE(EntriesOf(all, L"enc.der").empty());
+  EXPECT_TRUE(EntriesOf(all, L"sign.der").empty());
+  for (const wchar_t* kept : {L"root.der", L"inter.der", L"ku_ca.der", L"nokey.der"})
+    EXPECT_EQ(EntriesOf(all, kept).size(), 1u) << vd::WideToUtf8(kept);
+}
+
+TEST_F(Registration, KeySpecFromKeyOrFromKeyUsage) {
+  Tokenctl(L"insert 1");
+  // shared_a and shared_b share one key pair. The key on the token carries shared_b's id, so shared_a
+  // belongs in MY (its key is there) but its spec cannot come from a key found by id: its signing usage.
+  AddCert(L"1 " + CertArg(L"shared_a.der") + L" --container Shared --id 01 --key none");
+  AddCert(L"1 " + CertArg(L"shared_b.der") + L" --container Shared --id 02 --key encrypt");
+  // A signing certificate whose key may encrypt: the key's CKA_ENCRYPT wins over the usage.
+  AddCert(L"1 " + CertArg(L"sign.der") + L" --container Both --id 03 --key encrypt");
+  // No key at all: the usage decides, and the certificate is only an address-book entry.
+  AddCert(L"1 " + CertArg(L"expiring.der") + L" --container Gone --id 04 --key none");
+  vd::TokenManager manager;
+  ASSERT_EQ(manager.Load(), CKR_OK);
+  auto all = ReadStores();
+  struct Row {
+    const wchar_t* cert;
+    const char* store;
+    const char* keySpec;
+  } rows[] = {
+      {L"shared_a.der", "MY", "2"},
+      {L"shared_b.der", "MY", "1"},
+      {L"sign.der", "MY", "1"},
+      {L"expiring.der", "ADDRESSBOOK", "-"},
+  };
+  for (const Row& r : rows) {
+    auto entries = EntriesOf(all, r.cert);
+    ASSERT_EQ(entries.size(), 1u) << vd::WideToUtf8(r.cert);
+    EXPECT_EQ(entries[0].store, r.store) << vd::WideToUtf8(r.cert);
+    EXPECT_EQ(entries[0].keySpec, r.keySpec) << vd::WideToUtf8(r.cert);
+  }
+  auto token = manager.FindToken(1);
+  ASSERT_TRUE(token.has_value());
+  ASSERT_EQ(token->certificates.size(), 4u);
+  EXPECT_EQ(token->certificates[3].keySpec, static_cast<DWORD>(AT_SIGNATURE));
+}
+
+TEST_F(Registration, SameCertificateTwiceReplacesMyKeepsOthers) {
+  Tokenctl(L"insert 1");
+  AddCert(L"1 " + CertArg(L"enc.der") + L" --container EncBox");
+  AddCert(L"1 " + CertArg(L"root.der") + L" --key none");
+  vd::TokenManager manager;
+  ASSERT_EQ(manager.Load(), CKR_OK);
+
+  // Spoil the MY entry's key information and mark the ROOT entry, then register everything again. (A
+  // property set on an entry in place is not saved by every store; delete and add instead.)
+  auto rewrite = [](const wchar_t* storeName, const wchar_t* certName, DWORD propId, const void* data) {
+    vd::UniqueCertStore store(vd::OpenSystemStore(storeName));
+    vd::UniqueCertContext entry = tokentest::FindInStore(store.get(), certName);
+    ASSERT_TRUE(entry);
+    ASSERT_TRUE(::CertDeleteCertificateFromStore(entry.release()));
+    auto der = vdtest::ReadFileBytes(vdtest::TestCert(certName));
+    vd::UniqueCertContext c(::CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), (DWORD)der.size()));
+    ASSERT_TRUE(::CertSetCertificateContextProperty(c.get(), propId, 0, data));
+    ASSERT_TRUE(::CertAddCertificateContextToStore(store.get(), c.get(), CERT_STORE_ADD_NEW, nullptr));
+    vd::CommitAndClose(store);
+  };
+  std::wstring container = L"stale", provider = vd::kProduct.cspName;
+  CRYPT_KEY_PROV_INFO info{};
+  info.pwszContainerName = container.data();
+  info.pwszProvName = provider.data();
+  info.dwProvType = PROV_RSA_FULL;
+  info.dwKeySpec = AT_SIGNATURE;
+  rewrite(L"MY", L"enc.der", CERT_KEY_PROV_INFO_PROP_ID, &info);
+  const std::wstring marker = L"kept by the store";
+  CRYPT_DATA_BLOB name{static_cast<DWORD>((marker.size() + 1) * sizeof(wchar_t)),
+                       reinterpret_cast<BYTE*>(const_cast<wchar_t*>(marker.c_str()))};
+  rewrite(L"ROOT", L"root.der", CERT_FRIENDLY_NAME_PROP_ID, &name);
+  ASSERT_EQ(EntriesOf(ReadStores(), L"enc.der")[0].container, "stale");
+
+  ASSERT_EQ(manager.EnumerateTokens(false), CKR_OK);
+  auto all = ReadStores();
+  auto enc = EntriesOf(all, L"enc.der");
+  ASSERT_EQ(enc.size(), 1u);
+  EXPECT_EQ(enc[0].container, SlotPath(1, "EncBox"));
+  EXPECT_EQ(enc[0].keySpec, "1");
+  ASSERT_EQ(EntriesOf(all, L"root.der").size(), 1u);
+
+  vd::UniqueCertStore root(vd::OpenSystemStore(L"ROOT"));
+  vd::UniqueCertContext found = tokentest::FindInStore(root.get(), L"root.der");
+  ASSERT_TRUE(found);
+  wchar_t friendly[64] = {};
+  DWORD size = sizeof friendly;
+  ASSERT_TRUE(::CertGetCertificateContextProperty(found.get(), CERT_FRIENDLY_NAME_PROP_ID, friendly, &size));
+  EXPECT_EQ(std::wstring(friendly), marker);
+}
+
+TEST_F(Registration, TwoTokensWithOneCertificateKeepItUntilTheLastGoes) {
+  for (int firstOut : {1, 2}) {
+    SCOPED_TRACE(firstOut);
+    int secondOut = 3 - firstOut;
+    Tokenctl(L"reset");
+    Tokenctl(L"insert 1");
+    Tokenctl(L"insert 2");
+    AddCert(L"1 " + CertArg(L"enc.der") + L" --container BoxOne");
+    AddCert(L"2 " + CertArg(L"enc.der") + L" --container BoxTwo");
+    vd::TokenManager manager;
+    ASSERT_EQ(manager.Load(), CKR_OK);
+    auto enc = EntriesOf(ReadStores(), L"enc.der");
+    ASSERT_EQ(enc.size(), 1u);  // one MY entry; the token read last named its container
+    EXPECT_EQ(enc[0].container, SlotPath(2, "BoxTwo"));
+
+    Tokenctl(L"remove " + std::to_wstring(firstOut));
+    manager.OnTokenRemoved(firstOut);
+    enc = EntriesOf(ReadStores(), L"enc.der");
+    ASSERT_EQ(enc.size(), 1u);
+    EXPECT_EQ(enc[0].container, SlotPath(secondOut, secondOut == 1 ? "BoxOne" : "BoxTwo"));
+
+    Tokenctl(L"remove " + std::to_wstring(secondOut));
+    manager.OnTokenRemoved(secondOut);
+    EXPECT_TRUE(EntriesOf(ReadStores(), L"enc.der").empty());
+    EXPECT_FALSE(manager.HasAnyToken());
+  }
+}
+
+TEST_F(Registration, ContainerPathMustStayBelow260Characters) {
+  // "\\.\" + "Simulated Token Slot 1" + "\" takes 27 characters.
+  const std::wstring fits(259 - 27, L'F'), tooLong(260 - 27, L'T');
+  Tokenctl(L"insert 1");
+  AddCert(L"1 " + CertArg(L"enc.der") + L" --container " + tooLong);
+  AddCert(L"1 " + CertArg(L"sign.der") + L" --container " + fits + L" --key sign");
+  vd::TokenManager manager;
+  ASSERT_EQ(manager.Load(), CKR_OK);
+  auto all = ReadStores();
+  EXPECT_TRUE(EntriesOf(all, L"enc.der").empty());  // in no store at all
+  auto sign = EntriesOf(all, L"sign.der");
+  ASSERT_EQ(sign.size(), 1u);
+  EXPECT_EQ(sign[0].container.size(), 259u);
+  auto token = manager.FindToken(1);
+  ASSERT_TRUE(token.has_value());
+  EXPECT_EQ(token->certificates.size(), 2u);  // still listed
+}
+
+TEST_F(Registration, OtherProvidersEntriesSurvive) {
+  // An entry of another provider that names the same container, and one of ours in other letter case.
+  auto addToMy = [](const wchar_t* cert, const std::wstring& provider, const std::wstring& container) {
+    vd::UniqueCertStore my(vd::OpenSystemStore(L"MY"));
+    auto der = vdtest::ReadFileBytes(vdtest::TestCert(cert));
+    vd::UniqueCertContext c(::CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), (DWORD)der.size()));
+    ASSERT_TRUE(c);
+    std::wstring p = provider, k = container;
+    CRYPT_KEY_PROV_INFO info{};
+    info.pwszContainerName = k.data();
+    info.pwszProvName = p.data();
+    info.dwProvType = PROV_RSA_FULL;
+    info.dwKeySpec = AT_KEYEXCHANGE;
+    ASSERT_TRUE(::CertSetCertificateContextProperty(c.get(), CERT_KEY_PROV_INFO_PROP_ID, 0, &info));
+    ASSERT_TRUE(::CertAddCertificateContextToStore(my.get(), c.get(), CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
+    vd::CommitAndClose(my);
+  };
+  const std::wstring path = vd::Utf8ToWide(SlotPath(1, "EncBox"));
+  addToMy(L"nokey.der", L"Another Vendor CSP", path);
+  std::wstring ours = vd::kProduct.cspName;
+  for (auto& ch : ours) ch = towlower(ch);
+  addToMy(L"expired.der", ours, L"\\\\.\\Old Reader\\Leftover");
+
+  Tokenctl(L"insert 1");
+  AddCert(L"1 " + CertArg(L"enc.der") + L" --container EncBox");
+  vd::TokenManager manager;
+  ASSERT_EQ(manager.Load(), CKR_OK);  // purges ours, whatever the letter case
+  auto all = ReadStores();
+  EXPECT_TRUE(EntriesOf(all, L"expired.der").empty());
+  ASSERT_EQ(EntriesOf(all, L"nokey.der").size(), 1u);
+
+  Tokenctl(L"remove 1");
+  manager.OnTokenRemoved(1);
+  EXPECT_TRUE(manager.PurgeRegistrations());
+  all = ReadStores();
+  EXPECT_TRUE(EntriesOf(all, L"enc.der").empty());
+  auto other = EntriesOf(all, L"nokey.der");
+  ASSERT_EQ(other.size(), 1u);
+  EXPECT_EQ(other[0].provider, "Another Vendor CSP");
+}
+
+TEST_F(Registration, EntriesOfAKilledProcessGoAtTheNextLoad) {
+  Tokenctl(L"insert 1");
+  AddCert(L"1 " + CertArg(L"enc.der") + L" --container EncBox");
+  std::wstring cmd = L"\"" + vdtest::BinDir() + L"token_probe.exe\" hold";
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  ASSERT_TRUE(::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                               &si, &pi));
+  bool registered = false;
+  for (int i = 0; i < 200 && !registered; ++i) {
+    ::Sleep(100);
+    registered = EntriesOf(ReadStores(), L"enc.der").size() == 1;
+  }
+  ::TerminateProcess(pi.hProcess, 9);
+  ::WaitForSingleObject(pi.hProcess, 10000);
+  ::CloseHandle(pi.hThread);
+  ::CloseHandle(pi.hProcess);
+  ASSERT_TRUE(registered);
+  ASSERT_EQ(EntriesOf(ReadStores(), L"enc.der").size(), 1u);  // the killed process left it behind
+
+  Tokenctl(L"remove 1");
+  vd::TokenManager manager;
+  ASSERT_EQ(manager.Load(), CKR_OK);
+  EXPECT_FALSE(manager.HasAnyToken());
+  EXPECT_TRUE(EntriesOf(ReadStores(), L"enc.der").empty());
+}
+
+}  // namespace
