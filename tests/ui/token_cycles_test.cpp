@@ -1,0 +1,101 @@
+// The main dialog with the real token manager and the simulated module: many insertions and removals in a
+// row must each be seen exactly once, leave no MY entry behind, and not make the process grow.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <psapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+
+#include "cert_manager_dlg.h"
+#include "testsupport.h"
+#include "vardeck_process.h"
+
+namespace {
+
+void Pump(DWORD ms) {
+  DWORD end = ::GetTickCount() + ms;
+  do {
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+    ::Sleep(2);
+  } while (static_cast<int>(end - ::GetTickCount()) > 0);
+}
+
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+  DWORD end = ::GetTickCount() + timeoutMs;
+  while (!done()) {
+    if (static_cast<int>(end - ::GetTickCount()) <= 0) return false;
+    Pump(2);
+  }
+  return true;
+}
+
+struct Usage {
+  DWORD handles = 0;
+  SIZE_T privateBytes = 0;
+};
+// Wine reports no handle count; the value of a fresh handle stands in for it: handle slots are handed
+// out lowest first, so leaked handles push it up.
+DWORD HandleWatermark() {
+  HANDLE probe = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  auto value = static_cast<DWORD>(reinterpret_cast<uintptr_t>(probe) / 4);
+  ::CloseHandle(probe);
+  return value;
+}
+Usage CurrentUsage() {
+  Usage u;
+  ::GetProcessHandleCount(::GetCurrentProcess(), &u.handles);
+  if (u.handles == 0) u.handles = HandleWatermark();
+  PROCESS_MEMORY_COUNTERS_EX m{};
+  m.cb = sizeof m;
+  ::GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&m), sizeof m);
+  u.privateBytes = m.PrivateUsage ? m.PrivateUsage : m.PagefileUsage;
+  return u;
+}
+
+TEST(TokenCycles, EveryInsertionAndRemovalIsSeenOnceWithoutStaleEntriesOrGrowth) {
+  int cycles = 1000;
+  if (const char* n = std::getenv("VD_TOKEN_CYCLES")) cycles = std::atoi(n);
+  vdtest::ScopedSimTokenDir sim;
+  std::wstring sign = vdtest::Sha1OfFile(vdtest::TestCert(L"sign.der"));
+  ASSERT_NE(vdtest::Tokenctl(L"insert 1"), L"");
+  ASSERT_NE(vdtest::Tokenctl(L"add-cert 1 \"" + vdtest::TestCert(L"sign.der") + L"\""), L"");
+  ASSERT_NE(vdtest::Tokenctl(L"remove 1"), L"");
+
+  int inserted = 0, removed = 0;
+  vd::DialogServices services;
+  services.tokens = vd::MakeTokenManagerPort();
+  services.popups = vd::MakeDefaultPopupPort();
+  services.settleDelayMs = 0;
+  services.notificationObserver = [&](const std::wstring& text, int) {
+    if (text == L"USBKey is inserted!") ++inserted;
+    if (text == L"USBkey is removed!") ++removed;
+  };
+  vd::CertManagerDlg dialog(::RegisterWindowMessageW(L"vardeck-cycles-test"), std::move(services));
+  ASSERT_TRUE(dialog.Create(::GetModuleHandleW(nullptr)));
+  Pump(1500);
+
+  Usage warm{};
+  for (int i = 1; i <= cycles; ++i) {
+    ASSERT_NE(vdtest::Tokenctl(L"insert 1"), L"") << i;
+    ASSERT_TRUE(PumpUntil([&] { return inserted >= i; }, 10000)) << "insertion " << i << " missed";
+    ASSERT_TRUE(vdtest::StoreHas(L"MY", sign)) << i;
+    ASSERT_NE(vdtest::Tokenctl(L"remove 1"), L"") << i;
+    ASSERT_TRUE(PumpUntil([&] { return removed >= i; }, 10000)) << "removal " << i << " missed";
+    ASSERT_FALSE(vdtest::StoreHas(L"MY", sign)) << "stale MY entry after removal " << i;
+    if (i == std::min(50, cycles)) warm = CurrentUsage();
+  }
+  Pump(500);
+  EXPECT_EQ(inserted, cycles) << "doubled insertion";
+  EXPECT_EQ(removed, cycles) << "doubled removal";
+  Usage end = CurrentUsage();
+  std::printf("cycles %d: handles %lu -> %lu, committed bytes %zu -> %zu\n", cycles, warm.handles, end.handles,
+              static_cast<size_t>(warm.privateBytes), static_cast<size_t>(end.privateBytes));
+  EXPECT_LE(end.handles, warm.handles + 16);
+  EXPECT_LE(end.privateBytes, warm.privateBytes + 4u * 1024 * 1024);
+}
+
+}  // namespace
