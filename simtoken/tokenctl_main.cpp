@@ -4,6 +4,9 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdio>
 
 namespace {
@@ -49,6 +52,9 @@ int BadArgument(const std::string& message) {
 }  // namespace tokenctl
 
 int main() {
+  // Plain "\n" line ends: scripts and tests read this output on both sides of Wine.
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
   int argc = 0;
   wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
   if (!argv) return 1;

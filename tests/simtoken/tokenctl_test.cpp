@@ -1,0 +1,195 @@
+// tokenctl's refusals (exit 2, a message, nothing changed), damaged state files and injected faults.
+#include "module_fixture.h"
+
+namespace simtest {
+namespace {
+
+
+class TokenctlTest : public ::testing::Test {
+ protected:
+  vdtest::ScopedSimTokenDir dir;
+};
+
+TEST_F(TokenctlTest, BadArgumentsExitTwoWithAMessageAndChangeNothing) {
+  Ctl(L"insert 1 --label Before");
+  Ctl(L"add-cert 1 " + CertArg(L"sign.der"));
+  Ctl(L"fail C_GetInfo 0x30");
+  std::vector<uint8_t> slotBefore = vdtest::ReadFileBytes(dir.path() + L"\\slot01.tok");
+  std::vector<uint8_t> faultsBefore = vdtest::ReadFileBytes(dir.path() + L"\\faults.txt");
+  std::wstring missing = L"\"" + dir.path() + L"\\no-such.der\"";
+  std::wstring empty = dir.path() + L"\\empty.der";
+  ASSERT_TRUE(vdtest::WriteFileBytes(empty, "", 0));
+  const std::wstring rows[] = {
+      L"",
+      L"frobnicate",
+      L"insert",
+      L"insert 0",
+      L"insert 13",
+      L"insert x",
+      L"insert 1 2",
+      L"insert 1 --label",
+      L"insert 1 --label 123456789012345678901234567890123",
+      L"insert 1 --serial 12345678901234567",
+      L"insert 1 --min-pin 9 --max-pin 8",
+      L"insert 1 --min-pin 0",
+      L"insert 1 --tries -1",
+      L"insert 1 --colour red",
+      L"insert 1 --label A --label B",
+      L"remove 2",
+      L"remove",
+      L"add-cert 1",
+      L"add-cert 1 " + missing,
+      L"add-cert 1 \"" + empty + L"\"",
+      L"add-cert 1 " + CertArg(L"garbage.der"),
+      L"add-cert 1 " + CertArg(L"sign.der") + L" --key both",
+      L"add-cert 1 " + CertArg(L"sign.der") + L" --id ABC",
+      L"add-cert 1 " + CertArg(L"sign.der") + L" --id XY",
+      L"add-cert 2 " + CertArg(L"sign.der"),
+      L"delete 1 999",
+      L"delete 1",
+      L"event 1",
+      L"event 1 two",
+      L"event 1 2 3 4",
+      L"event 1 1 0x100000000",
+      L"set 2 --label X",
+      L"set 1 --pin-to-be-changed maybe",
+      L"set 1 --initialized",
+      L"list extra",
+      L"reset now",
+      L"fail",
+      L"fail C_NoSuchThing 5",
+      L"fail C_GetInfo banana",
+      L"fail C_GetInfo 5 --times 0",
+      L"fail --clear C_GetInfo",
+      L"watch --count 0",
+  };
+  for (const std::wstring& args : rows) {
+    vdtest::ProcessResult r = vdtest::RunTool(L"tokenctl.exe", args);
+    std::string shown(args.begin(), args.end());
+    EXPECT_EQ(r.exitCode, 2u) << shown;
+    EXPECT_FALSE(r.err.empty()) << shown;
+  }
+  EXPECT_EQ(vdtest::ReadFileBytes(dir.path() + L"\\slot01.tok"), slotBefore);
+  EXPECT_EQ(vdtest::ReadFileBytes(dir.path() + L"\\faults.txt"), faultsBefore);
+  EXPECT_EQ(::GetFileAttributesW((dir.path() + L"\\slot02.tok").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(TokenctlTest, ListShowsTokensAndObjects) {
+  Ctl(L"insert 2 --label Alpha --serial SN-2");
+  Ctl(L"insert 11 --serial SN-11 --pin-to-be-changed");
+  std::vector<CK_OBJECT_HANDLE> h = Handles(Ctl(L"add-cert 2 " + CertArg(L"enc.der") + L" --container box1 --id 01FF"));
+  ASSERT_EQ(h.size(), 2u);
+  Ctl(L"remove 11");
+  std::string out = Ctl(L"list");
+  std::string expected = "slot 2 present label=\"Alpha\" serial=\"SN-2\" flags=0x" +
+                         ([] {
+                           char b[16];
+                           snprintf(b, sizeof b, "%lx", static_cast<unsigned long>(CKF_TOKEN_INITIALIZED |
+                                                                                    CKF_USER_PIN_INITIALIZED));
+                           return std::string(b);
+                         })() +
+                         "\n  handle=" + std::to_string(h[0]) +
+                         " class=certificate id=01FF container=\"box1\" label=\"Bob Encipher\"\n  handle=" +
+                         std::to_string(h[1]) + " class=private-key id=01FF container=\"box1\" label=\"\"\n";
+  EXPECT_EQ(out.substr(0, expected.size()), expected) << out;
+  EXPECT_NE(out.find("slot 11 absent label=\"Opalix Token\" serial=\"SN-11\""), std::string::npos) << out;
+  Ctl(L"reset");
+  EXPECT_EQ(Ctl(L"list"), "");
+}
+
+TEST_F(TokenctlTest, DamagedTokenFilesAreSkipped) {
+  Ctl(L"insert 1");
+  Ctl(L"insert 2");
+  Ctl(L"insert 3");
+  Ctl(L"add-cert 1 " + CertArg(L"sign.der"));
+  std::vector<uint8_t> good = vdtest::ReadFileBytes(dir.path() + L"\\slot01.tok");
+  ASSERT_GT(good.size(), 100u);
+  // Truncated, one byte changed in the middle, and garbage of the same size.
+  std::vector<uint8_t> flipped = good;
+  flipped[good.size() / 2] ^= 0x5A;
+  std::vector<uint8_t> garbage(good.size(), 0xCC);
+  ASSERT_TRUE(vdtest::WriteFileBytes(dir.path() + L"\\slot01.tok", good.data(), good.size() / 3));
+  ASSERT_TRUE(vdtest::WriteFileBytes(dir.path() + L"\\slot02.tok", flipped.data(), flipped.size()));
+  ASSERT_TRUE(vdtest::WriteFileBytes(dir.path() + L"\\slot03.tok", garbage.data(), garbage.size()));
+  Ctl(L"insert 4");
+
+  LoadedModule m;
+  ASSERT_TRUE(m.f);
+  ASSERT_EQ(m.f->C_Initialize(nullptr), CKR_OK);
+  CK_SLOT_ID slots[12];
+  CK_ULONG n = 12;
+  ASSERT_EQ(m.f->C_GetSlotList(CK_TRUE, slots, &n), CKR_OK);
+  ASSERT_EQ(n, 1u);
+  EXPECT_EQ(slots[0], 4u);
+  CK_TOKEN_INFO t;
+  for (CK_SLOT_ID s : {1, 2, 3}) EXPECT_EQ(m.f->C_GetTokenInfo(s, &t), CKR_TOKEN_NOT_PRESENT) << s;
+  EXPECT_EQ(m.f->C_Finalize(nullptr), CKR_OK);
+
+  std::string list = Ctl(L"list");
+  EXPECT_NE(list.find("slot 1 damaged\nslot 2 damaged\nslot 3 damaged\nslot 4 present"), std::string::npos) << list;
+  vdtest::ProcessResult r = vdtest::RunTool(L"tokenctl.exe", L"remove 2");
+  EXPECT_EQ(r.exitCode, 2u);
+  // insert replaces a damaged token with a fresh one.
+  Ctl(L"insert 2");
+  EXPECT_NE(Ctl(L"list").find("slot 2 present"), std::string::npos);
+}
+
+TEST_F(TokenctlTest, InjectedFaultsApplyFromTheNextInitialize) {
+  Ctl(L"insert 1");
+  Ctl(L"add-cert 1 " + CertArg(L"sign.der"));
+  LoadedModule m;
+  ASSERT_TRUE(m.f);
+  ASSERT_EQ(m.f->C_Initialize(nullptr), CKR_OK);
+  Ctl(L"fail C_FindObjects CKR_DEVICE_ERROR --after 1 --times 2");
+  Ctl(L"fail C_GetTokenInfo 0x32");
+  CK_SESSION_HANDLE s = 0;
+  ASSERT_EQ(m.f->C_OpenSession(1, CKF_SERIAL_SESSION, nullptr, nullptr, &s), CKR_OK);
+  CK_OBJECT_HANDLE h;
+  CK_ULONG n;
+  CK_TOKEN_INFO t;
+  ASSERT_EQ(m.f->C_FindObjectsInit(s, nullptr, 0), CKR_OK);
+  EXPECT_EQ(m.f->C_FindObjects(s, &h, 1, &n), CKR_OK) << "rules are read at C_Initialize only";
+  EXPECT_EQ(m.f->C_FindObjects(s, &h, 1, &n), CKR_OK);
+  EXPECT_EQ(m.f->C_GetTokenInfo(1, &t), CKR_OK);
+  ASSERT_EQ(m.f->C_Finalize(nullptr), CKR_OK);
+
+  ASSERT_EQ(m.f->C_Initialize(nullptr), CKR_OK);
+  ASSERT_EQ(m.f->C_OpenSession(1, CKF_SERIAL_SESSION, nullptr, nullptr, &s), CKR_OK);
+  ASSERT_EQ(m.f->C_FindObjectsInit(s, nullptr, 0), CKR_OK);
+  const CK_RV expected[] = {CKR_OK, CKR_DEVICE_ERROR, CKR_DEVICE_ERROR, CKR_OK};
+  for (CK_RV rv : expected) EXPECT_EQ(m.f->C_FindObjects(s, &h, 1, &n), rv);
+  EXPECT_EQ(m.f->C_GetTokenInfo(1, &t), 0x32u);
+  EXPECT_EQ(m.f->C_GetTokenInfo(1, &t), 0x32u) << "without --times: every call";
+  ASSERT_EQ(m.f->C_Finalize(nullptr), CKR_OK);
+
+  Ctl(L"fail C_Initialize CKR_TOKEN_NOT_RECOGNIZED --times 1");
+  EXPECT_EQ(m.f->C_Initialize(nullptr), CKR_TOKEN_NOT_RECOGNIZED);
+  EXPECT_EQ(m.f->C_GetInfo(nullptr), CKR_CRYPTOKI_NOT_INITIALIZED) << "a failed C_Initialize leaves nothing up";
+  Ctl(L"fail --clear");
+  ASSERT_EQ(m.f->C_Initialize(nullptr), CKR_OK);
+  EXPECT_EQ(m.f->C_GetTokenInfo(1, &t), CKR_OK);
+  EXPECT_EQ(m.f->C_Finalize(nullptr), CKR_OK);
+}
+
+TEST_F(TokenctlTest, SetChangesFlagsAndTries) {
+  Ctl(L"insert 5");
+  Ctl(L"set 5 --pin-to-be-changed on --initialized off --tries 2");
+  LoadedModule m;
+  ASSERT_TRUE(m.f);
+  ASSERT_EQ(m.f->C_Initialize(nullptr), CKR_OK);
+  CK_TOKEN_INFO t;
+  ASSERT_EQ(m.f->C_GetTokenInfo(5, &t), CKR_OK);
+  EXPECT_TRUE(t.flags & CKF_USER_PIN_TO_BE_CHANGED);
+  EXPECT_FALSE(t.flags & CKF_TOKEN_INITIALIZED);
+  CK_BYTE tries[4];
+  ASSERT_EQ(m.aux->getPinInfo(5, tries), CKR_OK);
+  EXPECT_EQ(tries[3], 2);
+  Ctl(L"set 5 --pin-to-be-changed off --initialized on");
+  ASSERT_EQ(m.f->C_GetTokenInfo(5, &t), CKR_OK);
+  EXPECT_FALSE(t.flags & CKF_USER_PIN_TO_BE_CHANGED);
+  EXPECT_TRUE(t.flags & CKF_TOKEN_INITIALIZED);
+  EXPECT_EQ(m.f->C_Finalize(nullptr), CKR_OK);
+}
+
+}  // namespace
+}  // namespace simtest
