@@ -126,14 +126,16 @@ void LanguageManager::EnsureLoadedLocked() {
   bool ok = LoadLocked();
   loaded_ = ok;
   useDefaults_ = !ok;
-  if (!ok) {
-    strings_ = nullptr;
-    content_.clear();
-    languageId_ = 1033;
-    languageName_ = L"English";
-    fontFace_ = L"Tahoma";
-    fontHeight_ = 8;
-  }
+  if (!ok) ResetToEnglishLocked();
+}
+
+void LanguageManager::ResetToEnglishLocked() {
+  strings_ = nullptr;
+  content_.clear();
+  languageId_ = 1033;
+  languageName_ = L"English";
+  fontFace_ = L"Tahoma";
+  fontHeight_ = 8;
 }
 
 bool LanguageManager::LoadLocked() {
@@ -154,12 +156,7 @@ bool LanguageManager::LoadLocked() {
     if (directory.empty() || baseName.empty()) return false;
   }
   if (!requestedId_) requestedId_ = DefaultLanguageId();
-
-  content_.clear();
-  languageId_ = 1033;
-  languageName_ = L"English";
-  fontFace_ = L"Tahoma";
-  fontHeight_ = 8;
+  ResetToEnglishLocked();
 
   std::optional<std::wstring> name = ComposeLanguageFileName(directory, baseName, *requestedId_);
   if (!name) return false;

@@ -49,6 +49,7 @@ class LanguageManager {
  private:
   void EnsureLoadedLocked();
   bool LoadLocked();
+  void ResetToEnglishLocked();
   void TranslateSubMenu(HMENU menu);
 
   std::mutex mutex_;  // guards everything below; never held while a window is being changed
