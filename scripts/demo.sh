@@ -1,65 +1,160 @@
 #!/usr/bin/env bash
-# The simulated token at work (interim, until the tray program has a demo of its own): a second process
-# waits in the module's event entry and prints what it receives while a demo token holding real
-# certificates is inserted, listed with tokenctl and removed again.
+# demo.sh [--once] [--out DIR]
+# vardeck at work: the tray program runs in a Wine virtual desktop with a taskbar, a demo token holding real
+# certificates is plugged into the simulated module with tokenctl, and the script tells what the program
+# did to the user's certificate stores (MY, CA, ROOT) on insertion and on removal, with screenshots of the
+# desktop. With --once it runs that scenario and ends; without it the program stays up until Ctrl-C and
+# you can insert and remove tokens yourself with the tokenctl line it prints.
+# Uses the current DISPLAY when it answers, otherwise an Xvfb of its own. VD_TREE picks the build tree
+# (default win64).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/lib.sh"
 cd "$root"
 
+once=0
+out=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --once) once=1 ;;
+    --out) out=$2; shift ;;
+    *) echo "usage: demo.sh [--once] [--out DIR]" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+tree=${VD_TREE:-win64}
 vd_install_deps
-vd_build win64
-prefix="$root/build/win64/wineprefix"
+cmake --preset win64 -B "build/$tree" >/dev/null
+cmake --build "build/$tree"
+prefix="$root/build/$tree/wineprefix"
 "$root/scripts/wineprefix.sh" "$prefix" create
 vd_wine_env "$prefix"
+vd_start_xvfb
 
-bin="$root/build/win64/bin"
+bin="$root/build/$tree/bin"
 certs="$bin/testcerts"
-state=$(mktemp -d /tmp/simtoken-demo.XXXXXX)
-watcher=""
-cleanup() {
-  [ -n "$watcher" ] && kill "$watcher" 2>/dev/null
-  rm -rf "$state"
-}
-trap cleanup EXIT
+out=${out:-$root/build/$tree/demo-screenshots/$(date +%Y%m%d-%H%M%S)}
+mkdir -p "$out"
+state=$(mktemp -d /tmp/vardeck-demo.XXXXXX)
+desktop=""
 
 winpath() { printf 'Z:%s' "${1//\//\\}"; }   # Wine's drive Z: is the Linux root
 export SIMTOKEN_DIR
 SIMTOKEN_DIR=$(winpath "$state")          # a state folder of the demo's own: no other tokens show
-tokenctl() { timeout 60 /usr/lib/wine/wine64 "$bin/tokenctl.exe" "$@"; }
+wine() { timeout 60 /usr/lib/wine/wine64 "$@"; }
+tokenctl() { wine "$bin/tokenctl.exe" "$@"; }
+# Every start of vardeck goes into the demo's desktop: its instance messages are broadcast within a desktop.
+vardeck() { wine explorer /desktop=vardeck-demo,1024x768 "$bin/vardeck.exe" "$@" >/dev/null 2>&1; }
+stores() { wine "$bin/token_probe.exe" stores | tr -d '\r' | sort; }
 
-certificates=("sign.der --key sign" "enc.pem" "root.der --key none" "inter.der --key none")
-events=$(( 2 + ${#certificates[@]} ))   # insertion, one per certificate, removal
+cleanup() {
+  set +e
+  vardeck -t
+  sleep 3
+  [ -n "$desktop" ] && kill "$desktop" 2>/dev/null && wait "$desktop" 2>/dev/null
+  rm -rf "$state"
+  vd_stop_xvfb
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
 
-echo "== a second process waits for token events"
-timeout 120 /usr/lib/wine/wine64 "$bin/tokenctl.exe" watch --count "$events" --timeout 90 >"$state/watch.log" 2>&1 &
-watcher=$!
-for _ in $(seq 300); do
-  grep -q '^watching' "$state/watch.log" 2>/dev/null && break
-  kill -0 "$watcher" 2>/dev/null || { cat "$state/watch.log"; echo "the watcher ended early" >&2; exit 1; }
-  sleep 0.1
+shot() {
+  local win
+  win=$(xdotool search --name "vardeck-demo - Wine desktop" 2>/dev/null | head -1 || true)
+  if [ -n "$win" ]; then xwd -silent -id "$win" -out "$state/shot.xwd"; else xwd -silent -root -out "$state/shot.xwd"; fi
+  convert "$state/shot.xwd" "$out/$1.png" && echo "   screenshot: $out/$1.png"
+}
+
+# Names for the fingerprints the stores show: every test certificate's SHA-1 and subject.
+declare -A names
+for f in "$certs"/*.der; do
+  fp=$(openssl x509 -inform der -in "$f" -noout -fingerprint -sha1 2>/dev/null | sed 's/.*=//; s/://g') || continue
+  names[$fp]="$(openssl x509 -inform der -in "$f" -noout -subject -nameopt oneline 2>/dev/null | sed 's/^subject= *//')"
 done
+describe() {  # lines of "STORE SHA1 provider container keyspec" in words
+  while IFS=$'\t' read -r store sha provider container spec; do
+    [ -z "$store" ] && continue
+    local what="${names[$sha]:-certificate $sha}"
+    if [ "$provider" != "-" ]; then
+      echo "   $store  $what  (private key: container $container of \"$provider\", key spec $spec)"
+    else
+      echo "   $store  $what"
+    fi
+  done
+}
+on_token() {  # store lines of the token's own certificates only
+  grep -E "	($token_fps)	" || true
+}
+wait_for() {  # wait_for present|absent SHA1 seconds
+  local i
+  for i in $(seq $(( $3 * 5 ))); do
+    if stores | grep -q "^MY	$2"; then [ "$1" = present ] && return 0; else [ "$1" = absent ] && return 0; fi
+    sleep 0.2
+  done
+  return 1
+}
 
-echo "== insert a demo token into slot 1 and put certificates on it"
-tokenctl insert 1 --label "Demo Token" --serial DEMO000000000001
-for c in "${certificates[@]}"; do
+fingerprint() { openssl x509 -in "$1" -inform "$2" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g'; }
+sign_fp=$(fingerprint "$certs/sign.der" der)
+token_fps="$sign_fp|$(fingerprint "$certs/enc.pem" pem)|$(fingerprint "$certs/inter.der" der)|$(fingerprint "$certs/root.der" der)"
+
+echo "== a demo token with real certificates, prepared in slot 1 and pulled out again"
+tokenctl insert 1 --label "Demo Token" --serial DEMO000000000001 >/dev/null
+for c in "sign.der --key sign" "enc.pem --key encrypt" "inter.der --key none" "root.der --key none"; do
   read -r file options <<<"$c"
   # shellcheck disable=SC2086  # options are words
-  echo "add-cert $file -> handles $(tokenctl add-cert 1 "$(winpath "$certs/$file")" $options)"
+  tokenctl add-cert 1 "$(winpath "$certs/$file")" $options >/dev/null
+  echo "   on the token: $file ($options)"
 done
+tokenctl remove 1 >/dev/null
+stores | on_token >"$state/before.txt"
+echo "   the token's certificates in the user's stores before: $(wc -l <"$state/before.txt")"
 
-echo "== tokenctl list"
-tokenctl list
+echo "== vardeck.exe starts in a Wine virtual desktop (hidden: no token yet)"
+/usr/lib/wine/wine64 explorer /desktop=vardeck-demo,1024x768 >/dev/null 2>&1 &
+desktop=$!
+sleep 2
+vardeck
+sleep 6
+shot 1-started-no-token
 
-echo "== remove the token"
-tokenctl remove 1
+echo "== the token is plugged in"
+tokenctl insert 1 >/dev/null
+if ! wait_for present "$sign_fp" 20; then echo "vardeck did not register the token" >&2; exit 1; fi
+sleep 1
+stores | on_token >"$state/inserted.txt"
+echo "   the token's certificates in the user's stores now:"
+describe <"$state/inserted.txt"
+shot 2-inserted-tray-and-balloon
 
-wait "$watcher" || true
-watcher=""
-echo "== what the second process received"
-cat "$state/watch.log"
-grep -q 'event slot=1 code=1 ' "$state/watch.log" && grep -q 'event slot=1 code=2 ' "$state/watch.log" || {
-  echo "the watcher missed the insertion or the removal" >&2
-  exit 1
-}
-echo "== done: insertion (code 1), object creations (code 3) and removal (code 2) reached the other process"
+echo "== a second start of vardeck.exe shows the running one's window"
+vardeck
+sleep 2
+shot 3-main-window-with-token
+
+echo "== the token is pulled out"
+tokenctl remove 1 >/dev/null
+if ! wait_for absent "$sign_fp" 20; then echo "vardeck did not unregister the token" >&2; exit 1; fi
+sleep 1
+stores | on_token >"$state/removed.txt"
+echo "   entries the removal took away:"
+comm -23 "$state/inserted.txt" "$state/removed.txt" | describe
+echo "   entries that stay (CA and ROOT certificates are not removed):"
+describe <"$state/removed.txt"
+shot 4-removed
+sleep 6
+shot 5-tray-icon-gone
+
+echo "== screenshots are in $out"
+if [ "$once" = 1 ]; then
+  echo "== done"
+  exit 0
+fi
+cat <<MSG
+== vardeck keeps running; Ctrl-C ends it. In another terminal:
+   export WINEPREFIX=$prefix WINEDEBUG=-all DISPLAY=$DISPLAY SIMTOKEN_DIR='$SIMTOKEN_DIR'
+   /usr/lib/wine/wine64 $bin/tokenctl.exe insert 1      # or: remove 1, list, insert 2 --label Other
+   Show the window: /usr/lib/wine/wine64 explorer /desktop=vardeck-demo,1024x768 $bin/vardeck.exe
+MSG
+while kill -0 "$desktop" 2>/dev/null; do sleep 1; done
