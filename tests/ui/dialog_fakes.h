@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -123,6 +124,8 @@ class FakePopups final : public vd::PopupPort {
     std::time_t startOverride = 0;  // non-zero: the start time every new popup claims
     std::vector<std::pair<unsigned long, std::wstring>> shown;  // popup number, text
     int aboutShown = 0;
+    // What the Set Notifier dialog answers: nothing (Cancel) or OK with these settings.
+    std::optional<std::pair<bool, unsigned>> setNotifierAnswer;
   };
 
   explicit FakePopups(Shared* s) : s_(s), real_(vd::MakeDefaultPopupPort()) {}
@@ -132,7 +135,12 @@ class FakePopups final : public vd::PopupPort {
   std::wstring ReminderText(int minutes) override { return real_->ReminderText(minutes); }
   std::unique_ptr<vd::BalloonSink> CreateBalloon(HWND) override { return nullptr; }
   void ShowAbout(HWND) override { ++s_->aboutShown; }
-  bool RunSetNotifier(HWND, bool*, unsigned*) override { return false; }
+  bool RunSetNotifier(HWND, bool* enabled, unsigned* minutes) override {
+    if (!s_->setNotifierAnswer) return false;
+    *enabled = s_->setNotifierAnswer->first;
+    *minutes = s_->setNotifierAnswer->second;
+    return true;
+  }
 
  private:
   Shared* s_;

@@ -378,6 +378,58 @@ TEST_F(DialogTest, ShowHideAndTheKeysThatMustNotCloseTheWindow) {
   EXPECT_NE(Hwnd(), nullptr);
 }
 
+TEST_F(DialogTest, TrayIconAndMenuCommandsOpenTheWindowAndTheAboutBox) {
+  tokens_.Add(1, L"A");
+  Start();
+  ::SendMessageW(Hwnd(), vd::kTrayCallbackMessage, 999, WM_LBUTTONDBLCLK);  // another icon's id
+  EXPECT_FALSE(::IsWindowVisible(Hwnd()));
+  ::SendMessageW(Hwnd(), vd::kTrayCallbackMessage, IDI_TOKEN, WM_LBUTTONDBLCLK);
+  EXPECT_TRUE(::IsWindowVisible(Hwnd()));
+  ::SendMessageW(Hwnd(), WM_COMMAND, IDC_EXIT, 0);
+  EXPECT_FALSE(::IsWindowVisible(Hwnd())) << "the hidden Exit button only hides";
+  ::SendMessageW(Hwnd(), WM_COMMAND, IDM_SHOW_MANAGER, 0);
+  EXPECT_TRUE(::IsWindowVisible(Hwnd()));
+
+  ::SendMessageW(Hwnd(), WM_COMMAND, IDM_ABOUT, 0);
+  ::SendMessageW(Hwnd(), WM_SYSCOMMAND, 100, 0);
+  EXPECT_EQ(popups_.aboutShown, 2);
+
+  // The tray menu: its default item is the first; choosing it posts the command back to the dialog.
+  ::ShowWindow(Hwnd(), SW_HIDE);
+  std::atomic<bool> stop{false};
+  std::thread chooser([&] {
+    while (!stop) {
+      if (HWND menu = ::FindWindowW(L"#32768", nullptr); menu && ::IsWindowVisible(menu)) {
+        ::PostMessageW(menu, WM_KEYDOWN, VK_DOWN, 0);
+        ::PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
+        return;
+      }
+      ::Sleep(20);
+    }
+  });
+  ::PostMessageW(Hwnd(), vd::kTrayCallbackMessage, IDI_TOKEN, WM_RBUTTONDOWN);
+  bool shown = PumpUntil([&] { return ::IsWindowVisible(Hwnd()) != FALSE; }, 5000);
+  stop = true;
+  chooser.join();
+  EXPECT_TRUE(shown) << "Show Certificate Manager chosen from the tray menu";
+}
+
+TEST_F(DialogTest, SetNotifierOkAppliesTheNewSettingsCancelChangesNothing) {
+  Start(false);
+  popups_.setNotifierAnswer.reset();
+  ::SendMessageW(Hwnd(), WM_COMMAND, IDC_SET_NOTIFIER, 0);
+  Pump(50);
+  EXPECT_EQ(dialog_->ReminderIntervalMs(), 0u);
+  popups_.setNotifierAnswer = std::make_pair(true, 7u);
+  ::SendMessageW(Hwnd(), WM_COMMAND, IDC_SET_NOTIFIER, 0);
+  Pump(50);
+  EXPECT_EQ(dialog_->ReminderIntervalMs(), 7u * 60000u);
+  popups_.setNotifierAnswer = std::make_pair(false, 7u);
+  ::SendMessageW(Hwnd(), WM_COMMAND, IDC_SET_NOTIFIER, 0);
+  Pump(50);
+  EXPECT_EQ(dialog_->ReminderIntervalMs(), 0u);
+}
+
 TEST_F(DialogTest, TreeSelectionDecidesTheButtons) {
   tokens_.Add(1, L"Opalix Token", {Cert(11, L"Registered", true), Cert(12, L"Not registered", false)});
   Start();
