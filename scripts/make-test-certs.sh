@@ -104,4 +104,12 @@ issue big         "CN=Oscar Big Certificate/O=Opalix Bank"          v3_big   int
 for f in *.pem; do cp "$f" "$out/"; done
 for f in *.der *.key; do cp "$f" "$out/"; done
 printf 'not a certificate at all\n' > "$out/garbage.der"
+
+# 100 distinct end-entity certificates sharing one key (testcerts/bulk/), for tokens with many certificates.
+rm -rf "$out/bulk"
+mkdir -p "$out/bulk"
+for i in $(seq -w 1 100); do
+  issue "bulk$i" "CN=Bulk Holder $i/O=Opalix Bank" v3_enc inter "-1 day" "+700 days" bulk
+  cp "bulk$i.der" "$out/bulk/"
+done
 echo "$want" > "$stamp"
