@@ -1,6 +1,7 @@
 // Registration of token certificates in the user's stores, checked from a second process.
 #include <gtest/gtest.h>
 
+#include "module_binding.h"
 #include "store_registrar.h"
 #include "text.h"
 #include "token_manager.h"
@@ -277,6 +278,41 @@ TEST_F(Registration, EntriesOfAKilledProcessGoAtTheNextLoad) {
   ASSERT_EQ(manager.Load(), CKR_OK);
   EXPECT_FALSE(manager.HasAnyToken());
   EXPECT_TRUE(EntriesOf(ReadStores(), L"enc.der").empty());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Registration, RestoreCopiesTakesEqualValuesOnly) {
+  // No module bound: no key is on any token, so copies go by contents (root.der to ROOT). A registration
+  // attempt shows in the key spec it writes back.
+  vd::ModuleBinding unbound;
+  std::wstring csp = vd::kProduct.cspName;
+  std::vector<vd::TokenRecord> tokens;
+  std::vector<uint8_t> root = vdtest::ReadFileBytes(vdtest::TestCert(L"root.der"));
+  auto longer = root;
+  longer.insert(longer.end(), 16, 0xAB);
+  auto shorter = root;
+  shorter.resize(root.size() / 2);
+  const std::vector<uint8_t> values[] = {root, longer, shorter, root};
+  for (CK_SLOT_ID slot = 1; slot <= 4; ++slot) {
+    vd::TokenRecord t;
+    t.slot = slot;
+    t.slotDescription = L"Slot " + std::to_wstring(slot);
+    vd::TokenCertificate c;
+    c.slot = slot;
+    c.value = values[slot - 1];
+    t.certificates.push_back(c);
+    tokens.push_back(t);
+  }
+  vd::StoreRegistrar registrar(unbound, csp, tokens);
+  EXPECT_TRUE(registrar.RestoreCopies(tokens[0].certificates[0]));
+  EXPECT_EQ(tokens[0].certificates[0].keySpec, 0u);  // itself: not a copy of itself
+  EXPECT_EQ(tokens[1].certificates[0].keySpec, 0u);  // longer, same first bytes
+  EXPECT_EQ(tokens[2].certificates[0].keySpec, 0u);  // shorter: never read past its end
+  EXPECT_NE(tokens[3].certificates[0].keySpec, 0u);  // the equal one
+  EXPECT_EQ(EntriesOf(ReadStores(), L"root.der").size(), 1u);
 }
 
 }  // namespace
