@@ -1,6 +1,7 @@
 // The token list and the event handlers against the simulated token, with its faults injected.
 #include <gtest/gtest.h>
 
+#include "expiry.h"
 #include "registry.h"
 #include "text.h"
 #include "token_manager.h"
@@ -230,6 +231,38 @@ TEST_F(Manager, HomePageOpensWithTheConfiguredAddress) {
   vd::TokenManager::SetHomePageEnabled(true);
   manager.LaunchHomePage(9);  // not a listed slot
   EXPECT_EQ(waitForRecord(1500), L"");
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<int> g_warnedDays;
+
+bool RecordWarning(int days) {
+  g_warnedDays.push_back(days);
+  return false;  // box not ticked: every certificate due gets its warning
+}
+
+TEST_F(Manager, InsertionWarnsAboutExpiringCertificatesInListOrder) {
+  vd::ResetExpiryWarnings();
+  vd::ExpiryPrompt previous = vd::SetExpiryPrompt(&RecordWarning);
+  g_warnedDays.clear();
+  Tokenctl(L"insert 2");
+  for (const wchar_t* c : {L"expired.der", L"enc.der", L"expiring.der"}) AddCert(L"2 " + CertArg(c) + L" --key none");
+  vd::TokenManager manager;
+  ASSERT_EQ(manager.Load(), CKR_OK);
+  EXPECT_TRUE(g_warnedDays.empty());  // taking stock at start-up warns about nothing
+
+  Tokenctl(L"remove 2");
+  manager.OnTokenRemoved(2);
+  Tokenctl(L"insert 2");
+  manager.OnTokenInserted(2);
+  vd::SetExpiryPrompt(previous);
+  ASSERT_EQ(g_warnedDays.size(), 2u);
+  EXPECT_LT(g_warnedDays[0], 0);  // expired.der first, as the token lists it
+  EXPECT_GT(g_warnedDays[1], 0);  // then expiring.der; enc.der is not due
+  EXPECT_LE(g_warnedDays[1], 11);
 }
 
 }  // namespace
