@@ -86,6 +86,9 @@ TEST_F(VardeckE2E, InsertionRegistersTheCertificatesAndRemovalTakesThemFromMy) {
   EXPECT_TRUE(vdtest::WaitStore(L"ROOT", root, true, 2000));
   ::Sleep(500);
   vdtest::SaveScreenPng(L"vardeck_inserted_tray_balloon.png");
+  VardeckProcess(L"").WaitExit(5000);  // shows the running instance's window, now with the token's tree
+  ::Sleep(1000);
+  vdtest::SaveScreenPng(L"vardeck_main_window_with_token.png");
 
   ASSERT_NE(vdtest::Tokenctl(L"remove 1"), L"");
   EXPECT_TRUE(vdtest::WaitStore(L"MY", sign, false, 10000));
