@@ -86,8 +86,11 @@ CK_RV SessionToken(const Store& store, CK_SESSION_HANDLE h, Session* copy, Token
     *copy = it->second;
   }
   CK_RV rv = LoadPresentToken(store, copy->slot, token);
-  // A session outlives neither the token's removal nor its reset: both look like a pulled device.
-  return rv == CKR_TOKEN_NOT_PRESENT ? CKR_DEVICE_REMOVED : rv;
+  // A session outlives neither the token's removal nor its reset: both look like a pulled device, and so
+  // does a token that was pulled and plugged in again since the session was opened.
+  if (rv == CKR_TOKEN_NOT_PRESENT) return CKR_DEVICE_REMOVED;
+  if (rv == CKR_OK && token->insertions != copy->insertion) return CKR_DEVICE_REMOVED;
+  return rv;
 }
 
 void CopyPadded(CK_UTF8CHAR* field, size_t size, std::string_view text) {
@@ -288,6 +291,7 @@ CK_RV OpenSession(CK_SLOT_ID slot, CK_FLAGS flags, CK_VOID_PTR, CK_NOTIFY, CK_SE
     Session s;
     s.slot = slot;
     s.flags = flags & (CKF_SERIAL_SESSION | CKF_RW_SESSION);
+    s.insertion = t.insertions;
     CK_SESSION_HANDLE h = m.nextSession++;
     m.sessions[h] = s;
     *session = h;

@@ -15,6 +15,7 @@ namespace simtoken {
 struct Session {
   CK_SLOT_ID slot = 0;
   CK_FLAGS flags = 0;
+  uint32_t insertion = 0;  // the token's insertion count when the session was opened
   bool finding = false;
   std::vector<CK_OBJECT_HANDLE> found;
   size_t next = 0;

@@ -6,7 +6,7 @@
 namespace simtoken {
 namespace {
 
-constexpr char kMagic[8] = {'S', 'I', 'M', 'T', 'O', 'K', '0', '1'};
+constexpr char kMagic[8] = {'S', 'I', 'M', 'T', 'O', 'K', '0', '2'};
 // Far above anything a test makes; a length beyond it means the file is damaged, not that it is big.
 constexpr uint32_t kMaxValue = 1u << 24;
 constexpr uint32_t kMaxCount = 1u << 16;
@@ -152,6 +152,7 @@ std::vector<uint8_t> EncodeToken(const Token& t) {
   body.U32(t.totalPublicMemory);
   body.U32(t.totalPrivateMemory);
   body.U32(t.nextObject);
+  body.U32(t.insertions);
   body.U32(static_cast<uint32_t>(t.objects.size()));
   for (const Object& o : t.objects) {
     body.U32(static_cast<uint32_t>(o.handle));
@@ -196,6 +197,7 @@ std::optional<Token> DecodeToken(const uint8_t* data, size_t size) {
   t.totalPublicMemory = r.U32();
   t.totalPrivateMemory = r.U32();
   t.nextObject = r.U32();
+  t.insertions = r.U32();
   uint32_t objects = r.U32();
   if (!r.ok() || objects > kMaxCount) return std::nullopt;
   t.objects.resize(objects);

@@ -53,6 +53,7 @@ struct Token {
   uint32_t totalPublicMemory = 65536;
   uint32_t totalPrivateMemory = 32768;
   uint32_t nextObject = 1;  // low half of the next object handle
+  uint32_t insertions = 0;  // counts absent-to-present changes: a session belongs to one insertion
   std::vector<Object> objects;
 
   Token();

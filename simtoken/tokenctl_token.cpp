@@ -129,8 +129,10 @@ int CmdInsert(const Args& a) {
   Token t;
   if (store->LoadToken(slot, &t) != simtoken::LoadResult::kOk) {
     t = Token();
+    t.present = false;
     t.SetSerial(DefaultSerial(slot));
   }
+  if (!t.present) ++t.insertions;
   uint32_t lo = minPin.value_or(t.minPin), hi = maxPin.value_or(t.maxPin);
   if (lo > hi) return BadArgument("--min-pin is greater than --max-pin");
   t.minPin = lo;

@@ -83,6 +83,37 @@ int main(int argc, char** argv) {
   std::printf("tokenctl process start to exit, for scale: p50 %.1f ms  p99 %.1f ms\n", Percentile(roundTrip, 0.5),
               Percentile(roundTrip, 0.99));
 
+  // Every call reads the token's file afresh; this is what that costs.
+  vdtest::RunTool(L"tokenctl.exe", L"insert 1");
+  for (const wchar_t* cert : {L"sign.der", L"enc.der", L"root.der", L"inter.der"})
+    vdtest::RunTool(L"tokenctl.exe", L"add-cert 1 \"" + vdtest::TestCert(cert) + L"\"");
+  auto timePerCall = [&](auto&& call) {
+    const int n = 500;
+    LARGE_INTEGER a, b;
+    ::QueryPerformanceCounter(&a);
+    for (int i = 0; i < n; ++i) call();
+    ::QueryPerformanceCounter(&b);
+    return (b.QuadPart - a.QuadPart) * 1e6 / static_cast<double>(freq.QuadPart) / n;
+  };
+  CK_SESSION_HANDLE s = 0;
+  f->C_OpenSession(1, CKF_SERIAL_SESSION, nullptr, nullptr, &s);
+  double slotList = timePerCall([&] {
+    CK_SLOT_ID slots[12];
+    CK_ULONG n = 12;
+    f->C_GetSlotList(CK_TRUE, slots, &n);
+  });
+  double tokenInfo = timePerCall([&] {
+    CK_TOKEN_INFO t;
+    f->C_GetTokenInfo(1, &t);
+  });
+  double attribute = timePerCall([&] {
+    uint8_t buf[4096];
+    CK_ATTRIBUTE a{CKA_VALUE, buf, sizeof buf};
+    f->C_GetAttributeValue(s, (1 << 16) | 1, &a, 1);
+  });
+  std::printf("per call, token with 4 certificates and 2 keys: C_GetSlotList(TRUE) %.0f us, C_GetTokenInfo %.0f us, "
+              "C_GetAttributeValue %.0f us\n", slotList, tokenInfo, attribute);
+
   std::thread idle([&] {
     CK_SLOT_ID slot;
     CK_ULONG code, data;
@@ -94,7 +125,8 @@ int main(int argc, char** argv) {
   double after = ProcessCpuMs();
   f->C_Finalize(nullptr);
   idle.join();
-  std::printf("CPU time of this process while waiting 10 s in the event entry: %.2f ms  (target < 10 ms)\n",
+  std::printf("CPU time of this process while waiting 10 s in the event entry: %.2f ms  (target < 10 ms; "
+              "the clock counts in steps of up to 15.6 ms)\n",
               after - before);
   return 0;
 }

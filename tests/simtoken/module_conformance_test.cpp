@@ -190,6 +190,7 @@ TEST_F(SlotTest, TokenInfoDefaultsAndInsertOptions) {
 TEST_F(SlotTest, PulledTokenIsDeviceRemovedAndEmptySlotIsNotPresent) {
   Ctl(L"insert 4");
   CK_SESSION_HANDLE s = Open(4);
+  CK_SESSION_HANDLE stale = Open(4);
   Ctl(L"remove 4");
   CK_TOKEN_INFO t;
   EXPECT_EQ(m.f->C_GetTokenInfo(4, &t), CKR_DEVICE_REMOVED);
@@ -213,6 +214,10 @@ TEST_F(SlotTest, PulledTokenIsDeviceRemovedAndEmptySlotIsNotPresent) {
   EXPECT_EQ(m.f->C_CloseSession(s), CKR_SESSION_HANDLE_INVALID);
   Ctl(L"insert 4");
   EXPECT_EQ(m.f->C_GetTokenInfo(4, &t), CKR_OK);
+  // A session of the earlier insertion stays dead; a new one works.
+  EXPECT_EQ(m.f->C_FindObjectsInit(stale, nullptr, 0), CKR_DEVICE_REMOVED);
+  CK_SESSION_HANDLE fresh = Open(4);
+  EXPECT_EQ(m.f->C_FindObjectsInit(fresh, nullptr, 0), CKR_OK);
 }
 
 TEST_F(SlotTest, SessionsAreCheckedAndCounted) {
