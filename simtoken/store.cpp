@@ -39,6 +39,16 @@ std::wstring ResolveDir() {
   return dir;
 }
 
+// Creates the folder and any missing parents; true when it exists afterwards.
+bool MakeFolders(const std::wstring& dir) {
+  for (size_t pos = dir.find_first_of(L"\\/", 3); pos != std::wstring::npos;
+       pos = dir.find_first_of(L"\\/", pos + 1))
+    ::CreateDirectoryW(dir.substr(0, pos).c_str(), nullptr);
+  ::CreateDirectoryW(dir.c_str(), nullptr);
+  DWORD attrs = ::GetFileAttributesW(dir.c_str());
+  return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 void PutU32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
@@ -92,7 +102,7 @@ std::unique_ptr<Store> Store::Open(std::wstring* error) {
     *error = L"no state folder: neither SIMTOKEN_DIR nor LOCALAPPDATA is usable";
     return nullptr;
   }
-  if (!::CreateDirectoryW(s->dir_.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+  if (!MakeFolders(s->dir_)) {
     *error = L"cannot create the state folder " + s->dir_;
     return nullptr;
   }

@@ -244,6 +244,13 @@ TEST_F(SlotTest, SessionsAreCheckedAndCounted) {
   EXPECT_EQ(m.f->C_CloseAllSessions(1), CKR_OK);
   EXPECT_EQ(m.f->C_GetSessionInfo(b, &si), CKR_SESSION_HANDLE_INVALID);
   EXPECT_EQ(m.f->C_CloseAllSessions(13), CKR_SLOT_ID_INVALID);
+  EXPECT_EQ(m.f->C_GetTokenInfo(1, nullptr), CKR_ARGUMENTS_BAD);
+  EXPECT_EQ(m.f->C_GetTokenInfo(13, &t), CKR_SLOT_ID_INVALID);
+  // A reset takes the token away altogether: the slot was never filled, its sessions are dead.
+  CK_SESSION_HANDLE c = Open(1);
+  Ctl(L"reset");
+  EXPECT_EQ(m.f->C_GetTokenInfo(1, &t), CKR_TOKEN_NOT_PRESENT);
+  EXPECT_EQ(m.f->C_GetSessionInfo(c, &si), CKR_DEVICE_REMOVED);
   EXPECT_EQ(m.f->C_FindObjectsInit(999, nullptr, 0), CKR_SESSION_HANDLE_INVALID);
 }
 

@@ -191,5 +191,12 @@ TEST_F(TokenctlTest, SetChangesFlagsAndTries) {
   EXPECT_EQ(m.f->C_Finalize(nullptr), CKR_OK);
 }
 
+TEST_F(TokenctlTest, MissingParentFoldersOfTheStateFolderAreCreated) {
+  std::wstring nested = dir.path() + L"\\a\\b\\state";
+  ::SetEnvironmentVariableW(L"SIMTOKEN_DIR", nested.c_str());  // the fixture restores the old value
+  Ctl(L"insert 2");
+  EXPECT_NE(::GetFileAttributesW((nested + L"\\slot02.tok").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
 }  // namespace
 }  // namespace simtest
