@@ -1,6 +1,9 @@
 // tokenctl's refusals (exit 2, a message, nothing changed), damaged state files and injected faults.
 #include "module_fixture.h"
 
+#include <future>
+#include <set>
+
 namespace simtest {
 namespace {
 
@@ -196,6 +199,26 @@ TEST_F(TokenctlTest, MissingParentFoldersOfTheStateFolderAreCreated) {
   ::SetEnvironmentVariableW(L"SIMTOKEN_DIR", nested.c_str());  // the fixture restores the old value
   Ctl(L"insert 2");
   EXPECT_NE(::GetFileAttributesW((nested + L"\\slot02.tok").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(TokenctlTest, ConcurrentWritersLoseNoUpdate) {
+  Ctl(L"insert 1");
+  const wchar_t* certs[] = {L"sign.der", L"enc.der", L"root.der", L"inter.der", L"nokey.der", L"expired.der"};
+  std::vector<std::future<vdtest::ProcessResult>> runs;
+  for (const wchar_t* c : certs)
+    runs.push_back(std::async(std::launch::async, [c] {
+      return vdtest::RunTool(L"tokenctl.exe", L"add-cert 1 " + CertArg(c) + L" --key none");
+    }));
+  std::set<CK_OBJECT_HANDLE> handles;
+  for (auto& r : runs) {
+    vdtest::ProcessResult done = r.get();
+    EXPECT_EQ(done.exitCode, 0u) << done.err;
+    for (CK_OBJECT_HANDLE h : Handles(done.out)) handles.insert(h);
+  }
+  EXPECT_EQ(handles.size(), std::size(certs));
+  std::string list = Ctl(L"list");
+  for (CK_OBJECT_HANDLE h : handles)
+    EXPECT_NE(list.find("handle=" + std::to_string(h) + " "), std::string::npos) << list;
 }
 
 }  // namespace
