@@ -129,11 +129,16 @@ CK_RV Initialize(CK_VOID_PTR initArgs) {
     SetupWaiter(m, store);
     m.initialized = true;
     // C_Initialize itself can be made to fail; the rules are only known from here on.
-    for (FaultState& f : m.faults) {
+    for (const FaultState& f : m.faults) {
       if (f.rule.function != "C_Initialize") continue;
-      ++f.calls;
-      if (f.calls > f.rule.after && (f.rule.times == 0 || f.fired < f.rule.times)) {
-        CK_RV rv = f.rule.rv;
+      FaultState& init = m.initFault;
+      if (init.rule.rv != f.rule.rv || init.rule.after != f.rule.after || init.rule.times != f.rule.times ||
+          init.rule.function != f.rule.function)
+        init = FaultState{f.rule, 0, 0};
+      ++init.calls;
+      if (init.calls > init.rule.after && (init.rule.times == 0 || init.fired < init.rule.times)) {
+        ++init.fired;
+        CK_RV rv = init.rule.rv;
         TearDown(m);
         return rv;
       }

@@ -44,6 +44,9 @@ struct Module {
   std::map<CK_SESSION_HANDLE, Session> sessions;
   CK_SESSION_HANDLE nextSession = 1;
   std::vector<FaultState> faults;
+  // The C_Initialize rule counts across initialisations of the process (the others restart with each),
+  // so that "--times 1" lets the next attempt succeed. Reset when the rule changes.
+  FaultState initFault;
   std::shared_ptr<WaitContext> wait;
 };
 

@@ -292,7 +292,7 @@ int CmdFail(const Args& a) {
   if (!clear) {
     if (p.positional.size() != 2) return BadArgument("fail takes FUNCTION RV");
     rule.function = Narrow(p.positional[0]);
-    if (!IsFaultableFunction(rule.function)) return BadArgument("unknown function \"" + rule.function + "\"");
+    if (!IsFaultableFunction(rule.function)) return BadArgument("unknown function \"" + rule.function + "\"; one of: " + FaultableFunctions());
     auto rv = ParseRv(p.positional[1]);
     if (!rv) return BadArgument("bad return value \"" + Narrow(p.positional[1]) + "\"");
     rule.rv = *rv;

@@ -115,6 +115,12 @@ bool IsFaultableFunction(const std::string& name) {
   return false;
 }
 
+std::string FaultableFunctions() {
+  std::string all;
+  for (const char* f : kFaultable) all += std::string(all.empty() ? "" : " ") + f;
+  return all;
+}
+
 std::string Narrow(const std::wstring& s) {
   std::string out;
   for (wchar_t c : s) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');

@@ -29,6 +29,7 @@ std::optional<std::vector<uint8_t>> ParseHex(const std::wstring& text);
 // A CKR_ name from the table or a number.
 std::optional<CK_RV> ParseRv(const std::wstring& text);
 bool IsFaultableFunction(const std::string& name);
+std::string FaultableFunctions();  // space-separated, for messages
 
 std::string Narrow(const std::wstring& s);  // ASCII arguments: names, numbers
 std::string Hex(const std::vector<uint8_t>& bytes);

@@ -1,6 +1,7 @@
 // tokenctl's refusals (exit 2, a message, nothing changed), damaged state files and injected faults.
 #include "module_fixture.h"
 
+#include <functional>
 #include <future>
 #include <set>
 
@@ -172,6 +173,86 @@ TEST_F(TokenctlTest, InjectedFaultsApplyFromTheNextInitialize) {
   ASSERT_EQ(m.f->C_Initialize(nullptr), CKR_OK);
   EXPECT_EQ(m.f->C_GetTokenInfo(1, &t), CKR_OK);
   EXPECT_EQ(m.f->C_Finalize(nullptr), CKR_OK);
+}
+
+// Each name tokenctl accepts must be one the module checks, or a rule would silently never fire.
+TEST_F(TokenctlTest, EveryFaultableFunctionCanBeMadeToFail) {
+  Ctl(L"insert 1");
+  std::vector<CK_OBJECT_HANDLE> h = Handles(Ctl(L"add-cert 1 " + CertArg(L"sign.der")));
+  ASSERT_EQ(h.size(), 2u);
+  LoadedModule m;
+  ASSERT_TRUE(m.f && m.aux);
+  CK_FUNCTION_LIST* f = m.f;
+  AuxFunctionList* aux = m.aux;
+  const CK_RV kInjected = 0x1234;
+  auto open = [f] {
+    CK_SESSION_HANDLE s = 0;
+    f->C_OpenSession(1, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &s);
+    return s;
+  };
+  CK_UTF8CHAR pin[] = "246802";
+  CK_UTF8CHAR label[32] = {'L'};
+  CK_BYTE out4[4];
+  CK_ULONG n = 0, code = 0, data = 0;
+  CK_SLOT_ID slot = 0;
+  CK_OBJECT_HANDLE found = 0;
+  CK_INFO info;
+  CK_SLOT_INFO slotInfo;
+  CK_TOKEN_INFO tokenInfo;
+  CK_SESSION_INFO sessionInfo;
+  TokenInitParams params{};
+  params.label = "x";
+  params.userPin = "246802";
+  struct Row {
+    const wchar_t* name;
+    std::function<CK_RV()> call;  // the module is initialised; the call under test comes last
+  } rows[] = {
+      {L"C_Finalize", [&] { return f->C_Finalize(nullptr); }},
+      {L"C_GetInfo", [&] { return f->C_GetInfo(&info); }},
+      {L"C_GetSlotList", [&] { return f->C_GetSlotList(CK_TRUE, nullptr, &n); }},
+      {L"C_GetSlotInfo", [&] { return f->C_GetSlotInfo(1, &slotInfo); }},
+      {L"C_GetTokenInfo", [&] { return f->C_GetTokenInfo(1, &tokenInfo); }},
+      {L"C_OpenSession", [&] { return f->C_OpenSession(1, CKF_SERIAL_SESSION, nullptr, nullptr, &found); }},
+      {L"C_CloseSession", [&] { return f->C_CloseSession(open()); }},
+      {L"C_CloseAllSessions", [&] { return f->C_CloseAllSessions(1); }},
+      {L"C_GetSessionInfo", [&] { return f->C_GetSessionInfo(open(), &sessionInfo); }},
+      {L"C_SetPIN", [&] { return f->C_SetPIN(open(), pin, 6, pin, 6); }},
+      {L"C_DestroyObject", [&] { return f->C_DestroyObject(open(), h[1]); }},
+      {L"C_GetAttributeValue",
+       [&] {
+         CK_ATTRIBUTE a{CKA_ID, nullptr, 0};
+         return f->C_GetAttributeValue(open(), h[0], &a, 1);
+       }},
+      {L"C_FindObjectsInit", [&] { return f->C_FindObjectsInit(open(), nullptr, 0); }},
+      {L"C_FindObjects",
+       [&] {
+         CK_SESSION_HANDLE s = open();
+         f->C_FindObjectsInit(s, nullptr, 0);
+         return f->C_FindObjects(s, &found, 1, &n);
+       }},
+      {L"C_FindObjectsFinal",
+       [&] {
+         CK_SESSION_HANDLE s = open();
+         f->C_FindObjectsInit(s, nullptr, 0);
+         return f->C_FindObjectsFinal(s);
+       }},
+      {L"E_InitToken", [&] { return aux->initToken(1, &params); }},
+      {L"E_SetLabel", [&] { return aux->setLabel(1, 0, 0, 0, label); }},
+      {L"E_GetPinInfo", [&] { return aux->getPinInfo(1, out4); }},
+      {L"E_WaitForEvent", [&] { return aux->waitForEvent(CKF_DONT_BLOCK, &slot, &code, &data, nullptr); }},
+  };
+  for (const Row& r : rows) {
+    Ctl(std::wstring(L"fail ") + r.name + L" 0x1234 --times 1");
+    ASSERT_EQ(f->C_Initialize(nullptr), CKR_OK);
+    EXPECT_EQ(r.call(), kInjected) << std::string(r.name, r.name + wcslen(r.name));
+    f->C_Finalize(nullptr);
+    f->C_Finalize(nullptr);  // the first may have been the injected failure
+    Ctl(L"fail --clear");
+  }
+  Ctl(L"fail C_Initialize 0x1234 --times 1");
+  EXPECT_EQ(f->C_Initialize(nullptr), kInjected);
+  EXPECT_EQ(f->C_Initialize(nullptr), CKR_OK);
+  EXPECT_EQ(f->C_Finalize(nullptr), CKR_OK);
 }
 
 TEST_F(TokenctlTest, SetChangesFlagsAndTries) {
