@@ -15,7 +15,9 @@ void SetupWaiter(Module& m, const std::shared_ptr<Store>& store) {
   auto ctx = std::make_shared<WaitContext>();
   ctx->store = store;
   wchar_t id[64];
-  swprintf(id, 64, L"w%lu-%ld", ::GetCurrentProcessId(), ::InterlockedIncrement(&counter));
+  // The counter's address tells apart copies of this module loaded under other names in one process.
+  swprintf(id, 64, L"w%lu-%ld-%llx", ::GetCurrentProcessId(), ::InterlockedIncrement(&counter),
+           static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(&counter)));
   ctx->id = id;
   ctx->wake.reset(::CreateEventW(nullptr, TRUE, FALSE, store->WaiterEventName(ctx->id).c_str()));
   ctx->finalized.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));

@@ -138,6 +138,17 @@ TEST_F(EventTest, RegistrationsOfDeadProcessesAreDropped) {
   ASSERT_EQ(m.f->C_Initialize(nullptr), CKR_OK);
 }
 
+TEST_F(EventTest, AnotherCopyOfTheModuleInTheProcessLeavesThisRegistrationAlone) {
+  LoadedModule copy(L"simtoken_noaux.dll");
+  ASSERT_TRUE(copy.f);
+  ASSERT_EQ(copy.f->C_Initialize(nullptr), CKR_OK);
+  ASSERT_EQ(copy.f->C_Finalize(nullptr), CKR_OK);
+  std::shared_future<Received> pending = WaitAsync();
+  Ctl(L"event 2 257");
+  ASSERT_EQ(pending.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "this copy was not woken";
+  EXPECT_EQ(pending.get().code, static_cast<CK_ULONG>(TOKEN_EVT_IDLE));
+}
+
 TEST_F(EventTest, BadPointers) {
   CK_SLOT_ID slot;
   CK_ULONG code, data;
