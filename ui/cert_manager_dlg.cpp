@@ -322,7 +322,12 @@ void CertManagerDlg::LeaveTokenDialog(TokenDialogKind kind, unsigned long key) {
 void CertManagerDlg::RunForcedPinChangeCheck(unsigned long key) {
   if (!services_.tokens->IsPinChangeRequired(key)) return;
   constexpr long kPinIncorrect = 0xA0;
-  while (ChangePin(key, true) == kPinIncorrect) {
+  // A wrong old PIN asks again; anything that goes wrong inside the flow ends the check quietly, since it
+  // runs from timers and event handlers that have nobody to report to.
+  try {
+    while (ChangePin(key, true) == kPinIncorrect) {
+    }
+  } catch (...) {
   }
 }
 
