@@ -73,11 +73,11 @@ for f in "$certs"/*.der; do
   names[$fp]="$(openssl x509 -inform der -in "$f" -noout -subject -nameopt oneline 2>/dev/null | sed 's/^subject= *//')"
 done
 describe() {  # lines of "STORE SHA1 provider container keyspec" in words
-  while IFS=$'\t' read -r store sha provider container spec; do
+  while IFS=$'\t' read -r store sha provider container keyspec; do
     [ -z "$store" ] && continue
     local what="${names[$sha]:-certificate $sha}"
     if [ "$provider" != "-" ]; then
-      echo "   $store  $what  (private key: container $container of \"$provider\", key spec $spec)"
+      echo "   $store  $what  (private key: container $container of \"$provider\", key spec $keyspec)"
     else
       echo "   $store  $what"
     fi
