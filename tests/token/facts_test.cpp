@@ -47,7 +47,7 @@ TEST(CertFacts, StoreChosenByContents) {
 TEST(CertFacts, KeySpecFromKeyUsage) {
   struct Row {
     const wchar_t* cert;
-    DWORD spec;
+    DWORD keySpec;
   } rows[] = {
       {L"sign.der", AT_SIGNATURE},      // digital signature + non-repudiation
       {L"enc.der", AT_KEYEXCHANGE},     // key + data encipherment
@@ -57,7 +57,7 @@ TEST(CertFacts, KeySpecFromKeyUsage) {
   for (const Row& r : rows) {
     auto ctx = vd::DecodeCertificate(Cert(r.cert));
     ASSERT_TRUE(ctx) << r.cert;
-    EXPECT_EQ(vd::KeySpecFromKeyUsage(ctx.get()), r.spec) << r.cert;
+    EXPECT_EQ(vd::KeySpecFromKeyUsage(ctx.get()), r.keySpec) << r.cert;
   }
 }
 

@@ -83,7 +83,7 @@ TEST_F(Registration, EachKindOfCertificateGoesToItsStore) {
 TEST_F(Registration, KeySpecFromKeyOrFromKeyUsage) {
   Tokenctl(L"insert 1");
   // shared_a and shared_b share one key pair. The key on the token carries shared_b's id, so shared_a
-  // belongs in MY (its key is there) but its spec cannot come from a key found by id: its signing usage.
+  // belongs in MY (its key is there) but its key spec cannot come from a key found by id: its signing usage.
   AddCert(L"1 " + CertArg(L"shared_a.der") + L" --container Shared --id 01 --key none");
   AddCert(L"1 " + CertArg(L"shared_b.der") + L" --container Shared --id 02 --key encrypt");
   // A signing certificate whose key may encrypt: the key's CKA_ENCRYPT wins over the usage.

@@ -34,7 +34,7 @@ void PrintStore(const wchar_t* name) {
   if (!store) return;
   PCCERT_CONTEXT c = nullptr;
   while ((c = ::CertEnumCertificatesInStore(store, c)) != nullptr) {
-    std::wstring provider = L"-", container = L"-", spec = L"-";
+    std::wstring provider = L"-", container = L"-", keySpec = L"-";
     DWORD size = 0;
     if (::CertGetCertificateContextProperty(c, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size) && size) {
       std::vector<BYTE> data(size);
@@ -42,11 +42,11 @@ void PrintStore(const wchar_t* name) {
         auto* info = reinterpret_cast<CRYPT_KEY_PROV_INFO*>(data.data());
         if (info->pwszProvName) provider = info->pwszProvName;
         if (info->pwszContainerName) container = info->pwszContainerName;
-        spec = std::to_wstring(info->dwKeySpec);
+        keySpec = std::to_wstring(info->dwKeySpec);
       }
     }
     std::string line = vd::WideToUtf8(std::wstring(name) + L"\t" + Sha1Hex(c) + L"\t" + provider + L"\t" +
-                                      container + L"\t" + spec + L"\n");
+                                      container + L"\t" + keySpec + L"\n");
     fwrite(line.data(), 1, line.size(), stdout);
   }
   ::CertCloseStore(store, 0);
