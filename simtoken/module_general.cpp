@@ -95,6 +95,13 @@ CK_RV SessionToken(const Store& store, CK_SESSION_HANDLE h, Session* copy, Token
   return rv;
 }
 
+CK_RV ReadSessionToken(CK_SESSION_HANDLE h, Session* copy, Token* token) {
+  std::shared_ptr<Store> store = CurrentStore();
+  if (!store) return CKR_CRYPTOKI_NOT_INITIALIZED;
+  Store::Lock lock(*store);
+  return SessionToken(*store, h, copy, token);
+}
+
 void CopyPadded(CK_UTF8CHAR* field, size_t size, std::string_view text) {
   std::memset(field, ' ', size);
   std::memcpy(field, text.data(), std::min(size, text.size()));
@@ -336,15 +343,10 @@ CK_RV CloseAllSessions(CK_SLOT_ID slot) {
 
 CK_RV GetSessionInfo(CK_SESSION_HANDLE h, CK_SESSION_INFO_PTR info) {
   return Guarded("C_GetSessionInfo", [&]() -> CK_RV {
-    std::shared_ptr<Store> store = CurrentStore();
-    if (!store) return CKR_CRYPTOKI_NOT_INITIALIZED;
     Session s;
     Token t;
-    {
-      Store::Lock lock(*store);
-      CK_RV rv = SessionToken(*store, h, &s, &t);
-      if (rv != CKR_OK) return rv;
-    }
+    CK_RV rv = ReadSessionToken(h, &s, &t);
+    if (rv != CKR_OK) return rv;
     if (!info) return CKR_ARGUMENTS_BAD;
     std::memset(info, 0, sizeof *info);
     info->slotID = s.slot;

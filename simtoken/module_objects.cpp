@@ -26,15 +26,10 @@ void UpdateSession(CK_SESSION_HANDLE h, F&& change) {
 
 CK_RV FindObjectsInit(CK_SESSION_HANDLE h, CK_ATTRIBUTE_PTR tmpl, CK_ULONG count) {
   return Guarded("C_FindObjectsInit", [&]() -> CK_RV {
-    std::shared_ptr<Store> store = CurrentStore();
-    if (!store) return CKR_CRYPTOKI_NOT_INITIALIZED;
     Session s;
     Token t;
-    {
-      Store::Lock lock(*store);
-      CK_RV rv = SessionToken(*store, h, &s, &t);
-      if (rv != CKR_OK) return rv;
-    }
+    CK_RV rv = ReadSessionToken(h, &s, &t);
+    if (rv != CKR_OK) return rv;
     if (!TemplateReadable(tmpl, count)) return CKR_ARGUMENTS_BAD;
     if (s.finding) return CKR_OPERATION_ACTIVE;
     std::vector<CK_OBJECT_HANDLE> found;
@@ -51,15 +46,10 @@ CK_RV FindObjectsInit(CK_SESSION_HANDLE h, CK_ATTRIBUTE_PTR tmpl, CK_ULONG count
 
 CK_RV FindObjects(CK_SESSION_HANDLE h, CK_OBJECT_HANDLE_PTR objects, CK_ULONG max, CK_ULONG_PTR count) {
   return Guarded("C_FindObjects", [&]() -> CK_RV {
-    std::shared_ptr<Store> store = CurrentStore();
-    if (!store) return CKR_CRYPTOKI_NOT_INITIALIZED;
     Session s;
     Token t;
-    {
-      Store::Lock lock(*store);
-      CK_RV rv = SessionToken(*store, h, &s, &t);
-      if (rv != CKR_OK) return rv;
-    }
+    CK_RV rv = ReadSessionToken(h, &s, &t);
+    if (rv != CKR_OK) return rv;
     if (!count || (!objects && max > 0)) return CKR_ARGUMENTS_BAD;
     if (!s.finding) return CKR_OPERATION_NOT_INITIALIZED;
     CK_ULONG n = 0;
@@ -73,15 +63,10 @@ CK_RV FindObjects(CK_SESSION_HANDLE h, CK_OBJECT_HANDLE_PTR objects, CK_ULONG ma
 
 CK_RV FindObjectsFinal(CK_SESSION_HANDLE h) {
   return Guarded("C_FindObjectsFinal", [&]() -> CK_RV {
-    std::shared_ptr<Store> store = CurrentStore();
-    if (!store) return CKR_CRYPTOKI_NOT_INITIALIZED;
     Session s;
     Token t;
-    {
-      Store::Lock lock(*store);
-      CK_RV rv = SessionToken(*store, h, &s, &t);
-      if (rv != CKR_OK) return rv;
-    }
+    CK_RV rv = ReadSessionToken(h, &s, &t);
+    if (rv != CKR_OK) return rv;
     if (!s.finding) return CKR_OPERATION_NOT_INITIALIZED;
     UpdateSession(h, [](Session& live) {
       live.finding = false;
@@ -94,15 +79,10 @@ CK_RV FindObjectsFinal(CK_SESSION_HANDLE h) {
 
 CK_RV GetAttributeValue(CK_SESSION_HANDLE h, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_PTR tmpl, CK_ULONG count) {
   return Guarded("C_GetAttributeValue", [&]() -> CK_RV {
-    std::shared_ptr<Store> store = CurrentStore();
-    if (!store) return CKR_CRYPTOKI_NOT_INITIALIZED;
     Session s;
     Token t;
-    {
-      Store::Lock lock(*store);
-      CK_RV rv = SessionToken(*store, h, &s, &t);
-      if (rv != CKR_OK) return rv;
-    }
+    CK_RV rv = ReadSessionToken(h, &s, &t);
+    if (rv != CKR_OK) return rv;
     if (!tmpl && count > 0) return CKR_ARGUMENTS_BAD;
     const Object* o = t.FindObject(object);
     if (!o) return CKR_OBJECT_HANDLE_INVALID;

@@ -79,6 +79,9 @@ CK_RV LoadPresentToken(const Store& store, CK_SLOT_ID slot, Token* token);
 // Finds the session and loads its token under the store lock held by the caller.
 CK_RV SessionToken(const Store& store, CK_SESSION_HANDLE h, Session* copy, Token* token);
 
+// The same for the calls that only read: takes the current store and its lock for the read alone.
+CK_RV ReadSessionToken(CK_SESSION_HANDLE h, Session* copy, Token* token);
+
 void CopyPadded(CK_UTF8CHAR* field, size_t size, std::string_view text);
 
 }  // namespace simtoken

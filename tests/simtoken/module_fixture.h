@@ -33,7 +33,8 @@ struct LoadedModule {
 // tokenctl with the test's state folder (inherited through SIMTOKEN_DIR); fails the test unless it exits 0.
 inline std::string Ctl(const std::wstring& args) {
   vdtest::ProcessResult r = vdtest::RunTool(L"tokenctl.exe", args);
-  EXPECT_EQ(r.exitCode, 0u) << "tokenctl " << std::string(args.begin(), args.end()) << ": " << r.err;
+  EXPECT_EQ(r.exitCode, 0u) << "tokenctl " << std::string(args.begin(), args.end()) << ": " << r.err
+                           << (r.startError ? " (could not start: error " + std::to_string(r.startError) + ")" : "");
   return r.out;
 }
 

@@ -68,8 +68,15 @@ ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs) {
   si.hStdError = errWrite;
   PROCESS_INFORMATION pi{};
   std::wstring cmd = commandLine;
-  BOOL started = ::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                                  nullptr, &si, &pi);
+  // Under a loaded Wine a process start can fail once for no reason of the child's; try again before
+  // reporting the start as failed.
+  BOOL started = FALSE;
+  for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+    if (attempt > 0) ::Sleep(200);
+    started = ::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                               &si, &pi);
+    r.startError = started ? 0 : ::GetLastError();
+  }
   ::CloseHandle(outWrite);
   ::CloseHandle(errWrite);
   if (!started) {

@@ -21,6 +21,7 @@ struct ProcessResult {
   DWORD exitCode = 0xFFFFFFFF;  // 0xFFFFFFFF also when it could not start or timed out (then killed)
   std::string out;
   std::string err;
+  DWORD startError = 0;  // GetLastError of the last failed start, 0 when it started
 };
 // Runs a command line, collecting standard output and error; waits at most timeoutMs.
 ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs = 60000);
