@@ -145,7 +145,7 @@ TEST_F(VardeckE2E, ModuleThatCannotBeLoadedIsReportedAndTheProgramStaysHidden) {
     while (static_cast<int>(end - ::GetTickCount()) > 0 && ::GetTickCount() - quietSince < 1500) {
       HWND box = vdtest::FindProcessWindow(p.Pid(), L"#32770", L"Certificate Manager");
       if (box && ::IsWindowVisible(box)) {
-        texts.push_back(vdtest::DialogTexts(box));
+        texts.push_back(vdtest::StaticTexts(box));
         ::PostMessageW(box, WM_COMMAND, IDOK, 0);
         ::Sleep(300);
         quietSince = ::GetTickCount();

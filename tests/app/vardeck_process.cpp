@@ -88,22 +88,6 @@ HWND FindProcessWindow(DWORD pid, const wchar_t* className, const wchar_t* title
   return q.found;
 }
 
-std::wstring DialogTexts(HWND window) {
-  std::wstring all;
-  ::EnumChildWindows(
-      window,
-      [](HWND child, LPARAM param) -> BOOL {
-        wchar_t cls[32] = {}, text[512] = {};
-        ::GetClassNameW(child, cls, 32);
-        if (_wcsicmp(cls, L"Static") == 0 && ::GetWindowTextW(child, text, 512) > 0 && text[0] != 0xFFFF) {
-          *reinterpret_cast<std::wstring*>(param) += text;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&all));
-  return all;
-}
-
 namespace {
 
 std::wstring Hex(const BYTE* data, DWORD size) {

@@ -39,8 +39,6 @@ void RequestTermination();
 
 // Top-level windows of a process with the given class ("#32770" for dialogs).
 HWND FindProcessWindow(DWORD pid, const wchar_t* className, const wchar_t* title = nullptr);
-// The texts of a message box's static children, joined.
-std::wstring DialogTexts(HWND window);
 
 // Whether the user's store holds a certificate with this SHA-1 (upper-case hex), read afresh.
 bool StoreHas(const wchar_t* store, const std::wstring& sha1);

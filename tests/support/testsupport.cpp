@@ -106,6 +106,22 @@ ProcessResult RunTool(const wchar_t* exe, const std::wstring& args, DWORD timeou
   return RunProcess(L"\"" + BinDir() + exe + L"\" " + args, timeoutMs);
 }
 
+std::wstring StaticTexts(HWND window) {
+  std::wstring all;
+  ::EnumChildWindows(
+      window,
+      [](HWND child, LPARAM param) -> BOOL {
+        wchar_t cls[32] = {}, text[512] = {};
+        ::GetClassNameW(child, cls, 32);
+        if (_wcsicmp(cls, L"Static") == 0 && ::GetWindowTextW(child, text, 512) > 0 && text[0] != 0xFFFF) {
+          *reinterpret_cast<std::wstring*>(param) += text;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&all));
+  return all;
+}
+
 bool RemoveTree(const std::wstring& path) {
   WIN32_FIND_DATAW fd;
   HANDLE h = ::FindFirstFileW((path + L"\\*").c_str(), &fd);

@@ -57,6 +57,9 @@ class ScopedSimTokenDir {
   bool hadPrevious_ = false;
 };
 
+// The texts of a window's static children, joined: what a message box says (icons are skipped).
+std::wstring StaticTexts(HWND window);
+
 // Removes a folder and everything below it; true when it is gone.
 bool RemoveTree(const std::wstring& path);
 

@@ -11,6 +11,7 @@
 #include "main_ids.h"
 #include "os_version.h"
 #include "registry.h"
+#include "testsupport.h"
 
 namespace {
 
@@ -39,23 +40,6 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 3000) {
     Pump(10);
   }
   return true;
-}
-
-// The texts of a window's static children, joined: what a message box says.
-std::wstring StaticTexts(HWND window) {
-  std::wstring all;
-  ::EnumChildWindows(
-      window,
-      [](HWND child, LPARAM param) -> BOOL {
-        wchar_t cls[32] = {}, text[512] = {};
-        ::GetClassNameW(child, cls, 32);
-        if (_wcsicmp(cls, L"Static") == 0 && ::GetWindowTextW(child, text, 512) > 0 && text[0] != 0xFFFF) {
-          *reinterpret_cast<std::wstring*>(param) += text;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&all));
-  return all;
 }
 
 WPARAM Event(unsigned long key, WORD code) { return (static_cast<WPARAM>(key) << 16) | code; }
@@ -541,7 +525,7 @@ TEST_F(DialogTest, ModuleThatCannotBeBoundIsReportedAndTheDialogStaysHidden) {
       while (!stop) {
         HWND box = ::FindWindowW(L"#32770", L"Certificate Manager");
         if (box && ::IsWindowVisible(box)) {
-          std::wstring text = StaticTexts(box);
+          std::wstring text = vdtest::StaticTexts(box);
           {
             std::lock_guard<std::mutex> g(seenLock);
             seen.push_back(text);
