@@ -2,6 +2,9 @@
 // process exit code: 0 done, 2 bad argument or file (message on standard error), 1 other failure.
 #pragma once
 
+#include "store.h"
+
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,5 +24,9 @@ int CmdFail(const Args& a);
 int CmdWatch(const Args& a);
 
 int BadArgument(const std::string& message);
+// The state folder's store; prints why on failure.
+std::unique_ptr<simtoken::Store> OpenStore();
+// Loads the slot's token for a command that needs one: 0, or the exit code after printing why not.
+int LoadExisting(const simtoken::Store& store, CK_SLOT_ID slot, simtoken::Token* t);
 
 }  // namespace tokenctl

@@ -13,30 +13,11 @@ namespace {
 using simtoken::Store;
 using simtoken::Token;
 
-std::unique_ptr<Store> OpenStore() {
-  std::wstring error;
-  std::unique_ptr<Store> s = Store::Open(&error);
-  if (!s) std::fprintf(stderr, "tokenctl: %s\n", vd::WideToUtf8(error).c_str());
-  return s;
-}
-
 bool ParseSlot(const std::wstring& text, CK_SLOT_ID* slot) {
   auto v = ParseNumber(text);
   if (!v || !simtoken::IsSlotId(*v)) return false;
   *slot = *v;
   return true;
-}
-
-int LoadExisting(const Store& store, CK_SLOT_ID slot, Token* t) {
-  switch (store.LoadToken(slot, t)) {
-    case simtoken::LoadResult::kOk:
-      return 0;
-    case simtoken::LoadResult::kMissing:
-      return BadArgument("slot " + std::to_string(slot) + " holds no token");
-    case simtoken::LoadResult::kDamaged:
-      break;
-  }
-  return BadArgument("the token file of slot " + std::to_string(slot) + " is damaged");
 }
 
 }  // namespace

@@ -13,13 +13,6 @@ namespace {
 using simtoken::Store;
 using simtoken::Token;
 
-std::unique_ptr<Store> OpenStore() {
-  std::wstring error;
-  std::unique_ptr<Store> s = Store::Open(&error);
-  if (!s) std::fprintf(stderr, "tokenctl: %s\n", vd::WideToUtf8(error).c_str());
-  return s;
-}
-
 bool ParseSlot(const std::wstring& text, CK_SLOT_ID* slot, std::string* error) {
   auto v = ParseNumber(text);
   if (!v || !simtoken::IsSlotId(*v)) {
@@ -92,7 +85,15 @@ int SaveOrFail(const Store& store, CK_SLOT_ID slot, const Token& t) {
   return 1;
 }
 
-// Loads the slot's token for a command that needs one; prints why not otherwise.
+}  // namespace
+
+std::unique_ptr<Store> OpenStore() {
+  std::wstring error;
+  std::unique_ptr<Store> s = Store::Open(&error);
+  if (!s) std::fprintf(stderr, "tokenctl: %s\n", vd::WideToUtf8(error).c_str());
+  return s;
+}
+
 int LoadExisting(const Store& store, CK_SLOT_ID slot, Token* t) {
   switch (store.LoadToken(slot, t)) {
     case simtoken::LoadResult::kOk:
@@ -104,8 +105,6 @@ int LoadExisting(const Store& store, CK_SLOT_ID slot, Token* t) {
   }
   return BadArgument("the token file of slot " + std::to_string(slot) + " is damaged");
 }
-
-}  // namespace
 
 int CmdInsert(const Args& a) {
   ParsedArgs p;
