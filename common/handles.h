@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+#include <commctrl.h>
 #include <wincrypt.h>
 
 #include <utility>
@@ -84,6 +85,21 @@ struct MemDcTraits {  // CreateCompatibleDC
   static bool valid(HDC h) { return h != nullptr; }
   static void close(HDC h) { ::DeleteDC(h); }
 };
+struct ImageListTraits {
+  static HIMAGELIST invalid() { return nullptr; }
+  static bool valid(HIMAGELIST h) { return h != nullptr; }
+  static void close(HIMAGELIST h) { ::ImageList_Destroy(h); }
+};
+struct DesktopTraits {
+  static HDESK invalid() { return nullptr; }
+  static bool valid(HDESK h) { return h != nullptr; }
+  static void close(HDESK h) { ::CloseDesktop(h); }
+};
+struct HookTraits {
+  static HHOOK invalid() { return nullptr; }
+  static bool valid(HHOOK h) { return h != nullptr; }
+  static void close(HHOOK h) { ::UnhookWindowsHookEx(h); }
+};
 struct CertStoreTraits {
   static HCERTSTORE invalid() { return nullptr; }
   static bool valid(HCERTSTORE h) { return h != nullptr; }
@@ -105,14 +121,66 @@ using UniqueBitmap = UniqueHandle<HBITMAP, GdiTraits<HBITMAP>>;
 using UniqueFont = UniqueHandle<HFONT, GdiTraits<HFONT>>;
 using UniqueBrush = UniqueHandle<HBRUSH, GdiTraits<HBRUSH>>;
 using UniqueRegion = UniqueHandle<HRGN, GdiTraits<HRGN>>;
+using UniquePen = UniqueHandle<HPEN, GdiTraits<HPEN>>;
+using UniqueImageList = UniqueHandle<HIMAGELIST, ImageListTraits>;
+using UniqueDesktop = UniqueHandle<HDESK, DesktopTraits>;
+using UniqueHook = UniqueHandle<HHOOK, HookTraits>;
+// Thread handles are kernel handles; the name says what the member holds.
+using UniqueThread = UniqueKernelHandle;
 using UniqueMemDc = UniqueHandle<HDC, MemDcTraits>;
 using UniqueCertStore = UniqueHandle<HCERTSTORE, CertStoreTraits>;
 using UniqueCertContext = UniqueHandle<PCCERT_CONTEXT, CertContextTraits>;
+
+// A window's (or, with no window, the screen's) device context from GetDC, released with ReleaseDC.
+class WindowDc {
+ public:
+  explicit WindowDc(HWND window = nullptr) : window_(window), dc_(::GetDC(window)) {}
+  ~WindowDc() {
+    if (dc_) ::ReleaseDC(window_, dc_);
+  }
+  WindowDc(const WindowDc&) = delete;
+  WindowDc& operator=(const WindowDc&) = delete;
+  HDC get() const { return dc_; }
+  explicit operator bool() const { return dc_ != nullptr; }
+
+ private:
+  HWND window_;
+  HDC dc_;
+};
+
+// An object selected into a device context for the life of a scope; the previous one is selected back.
+class SelectedObject {
+ public:
+  SelectedObject(HDC dc, HGDIOBJ object) : dc_(dc), previous_(dc && object ? ::SelectObject(dc, object) : nullptr) {}
+  ~SelectedObject() {
+    if (previous_ && previous_ != HGDI_ERROR) ::SelectObject(dc_, previous_);
+  }
+  SelectedObject(const SelectedObject&) = delete;
+  SelectedObject& operator=(const SelectedObject&) = delete;
+
+ private:
+  HDC dc_;
+  HGDIOBJ previous_;
+};
+
+// A critical section that lives exactly as long as its owner.
+class CriticalSection {
+ public:
+  CriticalSection() { ::InitializeCriticalSection(&cs_); }
+  ~CriticalSection() { ::DeleteCriticalSection(&cs_); }
+  CriticalSection(const CriticalSection&) = delete;
+  CriticalSection& operator=(const CriticalSection&) = delete;
+  CRITICAL_SECTION& get() { return cs_; }
+
+ private:
+  CRITICAL_SECTION cs_;
+};
 
 // Holds a critical section for the life of a scope.
 class CsLock {
  public:
   explicit CsLock(CRITICAL_SECTION& cs) : cs_(cs) { ::EnterCriticalSection(&cs_); }
+  explicit CsLock(CriticalSection& cs) : CsLock(cs.get()) {}
   ~CsLock() { ::LeaveCriticalSection(&cs_); }
   CsLock(const CsLock&) = delete;
   CsLock& operator=(const CsLock&) = delete;

@@ -40,28 +40,4 @@ void ModuleBinding::Release() {
   module_.reset();
 }
 
-CK_RV Pkcs11Session::Open(CK_FUNCTION_LIST* fl, CK_SLOT_ID slot) {
-  Close();
-  if (!fl) return CKR_GENERAL_ERROR;
-  CK_SESSION_HANDLE h = 0;
-  CK_RV rv = fl->C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &h);
-  if (rv != CKR_OK) return rv;
-  fl_ = fl;
-  h_ = h;
-  open_ = true;
-  return CKR_OK;
-}
-
-CK_RV Pkcs11Session::Close() {
-  if (!open_) return CKR_OK;
-  open_ = false;
-  return fl_->C_CloseSession(h_);
-}
-
-bool TokenPresent(CK_FUNCTION_LIST* fl, CK_SLOT_ID slot) {
-  if (!fl) return false;
-  CK_SLOT_INFO info{};
-  return fl->C_GetSlotInfo(slot, &info) == CKR_OK && (info.flags & CKF_TOKEN_PRESENT) != 0;
-}
-
 }  // namespace vd

@@ -7,6 +7,7 @@
 
 #include "handles.h"
 #include "pkcs11.h"
+#include "pkcs11_session.h"
 
 namespace vd {
 
@@ -31,39 +32,5 @@ class ModuleBinding {
   CK_FUNCTION_LIST* functions_ = nullptr;
   AuxFunctionList* aux_ = nullptr;
 };
-
-// A read-write serial session that is closed on every path.
-class Pkcs11Session {
- public:
-  Pkcs11Session() = default;
-  ~Pkcs11Session() { Close(); }
-  Pkcs11Session(const Pkcs11Session&) = delete;
-  Pkcs11Session& operator=(const Pkcs11Session&) = delete;
-  Pkcs11Session(Pkcs11Session&& o) noexcept : fl_(o.fl_), h_(o.h_), open_(o.open_) { o.open_ = false; }
-  Pkcs11Session& operator=(Pkcs11Session&& o) noexcept {
-    if (this != &o) {
-      Close();
-      fl_ = o.fl_;
-      h_ = o.h_;
-      open_ = o.open_;
-      o.open_ = false;
-    }
-    return *this;
-  }
-
-  CK_RV Open(CK_FUNCTION_LIST* fl, CK_SLOT_ID slot);
-  // The result of C_CloseSession (0 when nothing was open).
-  CK_RV Close();
-  CK_SESSION_HANDLE get() const { return h_; }
-  bool IsOpen() const { return open_; }
-
- private:
-  CK_FUNCTION_LIST* fl_ = nullptr;
-  CK_SESSION_HANDLE h_ = 0;
-  bool open_ = false;
-};
-
-// True when C_GetSlotInfo succeeds and reports a token in the slot.
-bool TokenPresent(CK_FUNCTION_LIST* fl, CK_SLOT_ID slot);
 
 }  // namespace vd

@@ -112,3 +112,81 @@ TEST_F(RegistryTest, StringWithoutTerminatorOrWithOddLengthIsReadSafely) {
 }
 
 }  // namespace
+
+namespace owners {
+
+LRESULT CALLBACK PassOn(int code, WPARAM wp, LPARAM lp) { return ::CallNextHookEx(nullptr, code, wp, lp); }
+
+// The rest of the owners, each released when its scope ends.
+TEST(Owners, GdiImageListDesktopHookAndLibraryAreReleased) {
+  HBITMAP rawBitmap = nullptr;
+  {
+    vd::UniqueBitmap bitmap(::CreateBitmap(4, 4, 1, 32, nullptr));
+    rawBitmap = bitmap.get();
+    ASSERT_NE(::GetObjectType(rawBitmap), 0u);
+  }
+  EXPECT_EQ(::GetObjectType(rawBitmap), 0u) << "deleted";
+
+  HPEN rawPen = nullptr;
+  {
+    vd::UniquePen pen(::CreatePen(PS_SOLID, 1, 0));
+    rawPen = pen.get();
+  }
+  EXPECT_EQ(::GetObjectType(rawPen), 0u);
+
+  HIMAGELIST rawList = nullptr;
+  {
+    vd::UniqueImageList list(ImageList_Create(16, 16, ILC_COLOR24, 1, 1));
+    rawList = list.get();
+    ASSERT_TRUE(list);
+    EXPECT_EQ(ImageList_GetImageCount(rawList), 0);
+  }
+  EXPECT_FALSE(ImageList_Destroy(rawList)) << "already destroyed";
+
+  {
+    vd::UniqueDesktop desktop(::CreateDesktopW(L"vdtest-owner-desktop", nullptr, nullptr, 0, GENERIC_ALL, nullptr));
+    ASSERT_TRUE(desktop);
+    vd::UniqueDesktop moved(std::move(desktop));
+    EXPECT_FALSE(desktop);
+    EXPECT_TRUE(moved);
+  }
+
+  HHOOK rawHook = nullptr;
+  {
+    vd::UniqueHook hook(::SetWindowsHookExW(WH_KEYBOARD_LL, PassOn, ::GetModuleHandleW(nullptr), 0));
+    rawHook = hook.get();
+    ASSERT_TRUE(hook);
+  }
+  EXPECT_FALSE(::UnhookWindowsHookEx(rawHook)) << "already removed";
+
+  {
+    vd::UniqueModule library(::LoadLibraryW(L"cryptui.dll"));
+    ASSERT_TRUE(library);
+    EXPECT_NE(::GetModuleHandleW(L"cryptui.dll"), nullptr);
+  }
+  EXPECT_EQ(::GetModuleHandleW(L"cryptui.dll"), nullptr) << "the last reference went";
+}
+
+TEST(Owners, SelectedObjectRestoresThePreviousOneAndWindowDcIsReleased) {
+  vd::WindowDc screen;
+  ASSERT_TRUE(screen);
+  vd::UniqueMemDc mem(::CreateCompatibleDC(screen.get()));
+  HGDIOBJ original = ::GetCurrentObject(mem.get(), OBJ_FONT);
+  vd::UniqueFont font(::CreateFontW(-12, 0, 0, 0, FW_BOLD, 0, 0, 0, 0, 0, 0, 0, 0, L"Tahoma"));
+  {
+    vd::SelectedObject selected(mem.get(), font.get());
+    EXPECT_EQ(::GetCurrentObject(mem.get(), OBJ_FONT), font.get());
+    vd::SelectedObject none(mem.get(), nullptr);  // nothing to select: nothing to restore
+  }
+  EXPECT_EQ(::GetCurrentObject(mem.get(), OBJ_FONT), original);
+}
+
+TEST(Owners, CriticalSectionIsReentrantForItsOwner) {
+  vd::CriticalSection cs;
+  vd::CsLock outer(cs);
+  vd::CsLock inner(cs);
+  EXPECT_TRUE(::TryEnterCriticalSection(&cs.get()));
+  ::LeaveCriticalSection(&cs.get());
+}
+
+}  // namespace owners

@@ -2,6 +2,7 @@
 
 #include "expiry.h"
 #include "expiry_test_util.h"
+#include "scoped_language.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ TEST(ExpiryDays, DayCountAndHorizon) {
 
 TEST(ExpiryMessage, DefaultsAndTranslations) {
   {
-    expirytest::ScopedLanguage none(L"");
+    vdtest::ScopedLanguage none(L"");
     EXPECT_EQ(vd::ExpiryMessage(30), Soon(30));
     EXPECT_EQ(vd::ExpiryMessage(1), Soon(1));
     EXPECT_EQ(vd::ExpiryMessage(0), Soon(0));
@@ -57,12 +58,12 @@ TEST(ExpiryMessage, DefaultsAndTranslations) {
   }
   {
     // A translation is untrusted text: only %d takes the number, anything else shows as written.
-    expirytest::ScopedLanguage odd(L"90000=%s left %d%% %x %\r\n90001=gone %d\r\n");
+    vdtest::ScopedLanguage odd(L"90000=%s left %d%% %x %\r\n90001=gone %d\r\n");
     EXPECT_EQ(vd::ExpiryMessage(7), L"%s left 7% %x %");
     EXPECT_EQ(vd::ExpiryMessage(-3), L"gone %d");
   }
   {
-    expirytest::ScopedLanguage longer(L"90000=" + std::wstring(300, L'x') + L"%d\r\n");
+    vdtest::ScopedLanguage longer(L"90000=" + std::wstring(300, L'x') + L"%d\r\n");
     EXPECT_EQ(vd::ExpiryMessage(5), std::wstring(255, L'x'));
   }
 }

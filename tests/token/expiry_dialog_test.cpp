@@ -7,6 +7,7 @@
 #include "expiry.h"
 #include "expiry_ids.h"
 #include "expiry_test_util.h"
+#include "scoped_language.h"
 #include "expiry_screenshot.h"
 #include "testsupport.h"
 
@@ -100,7 +101,7 @@ class ExpiryDialogTest : public ::testing::Test {
  protected:
   void SetUp() override { vd::ResetExpiryWarnings(); }
   void TearDown() override { vd::ResetExpiryWarnings(); }
-  expirytest::ScopedLanguage english_{L""};
+  vdtest::ScopedLanguage english_{L""};
 };
 
 TEST_F(ExpiryDialogTest, ShowsTheMessageCentredAndTopMost) {
@@ -145,7 +146,7 @@ TEST_F(ExpiryDialogTest, EitherButtonReportsTheBox) {
 }
 
 TEST_F(ExpiryDialogTest, TranslatedFromTheLanguageFile) {
-  expirytest::ScopedLanguage chinese(
+  vdtest::ScopedLanguage chinese(
       L"152=\x8BC1\x4E66\x68C0\x67E5\r\n2026=\x4E0D\x518D\x63D0\x793A\r\n90000=\x8FD8\x6709 %d \x5929\r\n");
   Clicker clicker({{false, IDOK}});
   vd::ExpiryDialog(3);

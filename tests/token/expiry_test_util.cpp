@@ -1,12 +1,9 @@
 #include "expiry_test_util.h"
 
-#include <atomic>
 #include <cmath>
 
 #include "handles.h"
-#include "language_manager.h"
 #include "testsupport.h"
-#include "text.h"
 
 namespace expirytest {
 namespace {
@@ -45,30 +42,6 @@ FILETIME MadeAt(const wchar_t* name) {
 
 FILETIME FromNow(const FILETIME& base, double days) {
   return FromTicks(Ticks(base) + static_cast<int64_t>(std::llround(days * kTicksPerDay)));
-}
-
-ScopedLanguage::ScopedLanguage(const std::wstring& strings) {
-  static std::atomic<int> counter{0};
-  wchar_t tmp[MAX_PATH];
-  ::GetTempPathW(MAX_PATH, tmp);
-  dir_ = std::wstring(tmp) + L"vdexpiry-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-         std::to_wstring(counter++);
-  ::CreateDirectoryW(dir_.c_str(), nullptr);
-  if (!strings.empty()) {
-    std::string text = "\xEF\xBB\xBF[settings]\r\nCodePage=2052\r\nLanguage=Test\r\n[strings]\r\n" +
-                       vd::WideToUtf8(strings);
-    vdtest::WriteFileBytes(dir_ + L"\\t_2052.lng", text.data(), text.size());
-  }
-  auto& m = vd::LanguageManager::Instance();
-  m.SetLanguageDirectory(dir_ + L"\\");
-  m.SetLanguageBaseName(L"t");
-  m.SetLanguageId(2052);
-}
-
-ScopedLanguage::~ScopedLanguage() {
-  // Another folder name makes the next lookup load again, and find nothing.
-  vd::LanguageManager::Instance().SetLanguageDirectory(dir_ + L"\\gone\\");
-  vdtest::RemoveTree(dir_);
 }
 
 }  // namespace expirytest

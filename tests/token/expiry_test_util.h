@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
 namespace expirytest {
@@ -16,18 +15,5 @@ std::vector<uint8_t> Cert(const wchar_t* name);
 FILETIME MadeAt(const wchar_t* name);
 
 FILETIME FromNow(const FILETIME& base, double days);
-
-// Points the process-wide language manager at a folder holding one file with these strings, or at an
-// empty folder when `strings` is empty.
-class ScopedLanguage {
- public:
-  explicit ScopedLanguage(const std::wstring& strings);
-  ~ScopedLanguage();
-  ScopedLanguage(const ScopedLanguage&) = delete;
-  ScopedLanguage& operator=(const ScopedLanguage&) = delete;
-
- private:
-  std::wstring dir_;
-};
 
 }  // namespace expirytest

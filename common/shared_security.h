@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "handles.h"
+
 namespace vd {
 
 class SharedObjectSecurity {
@@ -29,7 +31,7 @@ class SharedObjectSecurity {
  private:
   SECURITY_DESCRIPTOR descriptor_{};
   SECURITY_ATTRIBUTES attributes_{};
-  HMODULE advapi_ = nullptr;
+  UniqueModule advapi_;
   PSECURITY_DESCRIPTOR labelDescriptor_ = nullptr;
 };
 

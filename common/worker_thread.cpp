@@ -17,7 +17,7 @@ int WorkerThread::Start(Routine routine, StopCallback stop, void* userData) {
   unsigned id = 0;
   uintptr_t h = _beginthreadex(nullptr, 0, routine, &self_, 0, &id);
   if (h == 0) return 1;
-  thread_ = reinterpret_cast<HANDLE>(h);
+  thread_.reset(reinterpret_cast<HANDLE>(h));
   threadId_ = id;
   return 0;
 }
@@ -60,10 +60,9 @@ void WorkerThread::Stop(DWORD timeoutMs) {
 
 void WorkerThread::Kill() {
   if (running_ && thread_) {
-    ::TerminateThread(thread_, 0);
+    ::TerminateThread(thread_.get(), 0);
     ::Sleep(50);
-    ::CloseHandle(thread_);
-    thread_ = nullptr;
+    thread_.reset();
   }
   threadId_ = 0;
   running_ = false;
@@ -71,9 +70,8 @@ void WorkerThread::Kill() {
 
 void WorkerThread::CloseThreadHandle(DWORD waitMs) {
   if (!thread_) return;
-  ::WaitForSingleObject(thread_, waitMs);
-  ::CloseHandle(thread_);
-  thread_ = nullptr;
+  ::WaitForSingleObject(thread_.get(), waitMs);
+  thread_.reset();
   threadId_ = 0;
 }
 

@@ -7,6 +7,8 @@
 
 #include <atomic>
 
+#include "handles.h"
+
 namespace vd {
 
 class WorkerThread {
@@ -41,7 +43,7 @@ class WorkerThread {
  private:
   void CloseThreadHandle(DWORD waitMs);
 
-  HANDLE thread_ = nullptr;
+  UniqueThread thread_;
   DWORD threadId_ = 0;
   std::atomic<int> exitCode_{-1};
   StopCallback stop_ = nullptr;

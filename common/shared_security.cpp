@@ -1,5 +1,7 @@
 #include "shared_security.h"
 
+#include "os_platform.h"
+
 namespace vd {
 namespace {
 
@@ -8,27 +10,15 @@ SharedObjectSecurity g_instance;
 
 using ConvertSdFn = BOOL(WINAPI*)(LPCWSTR, DWORD, PSECURITY_DESCRIPTOR*, PULONG);
 
-OSVERSIONINFOW QueryVersion() {
-  OSVERSIONINFOW v{};
-  v.dwOSVersionInfoSize = sizeof v;
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-  ::GetVersionExW(&v);
-#pragma GCC diagnostic pop
-  return v;
-}
-
 }  // namespace
 
 SharedObjectSecurity& SharedObjectSecurity::Instance() { return g_instance; }
 
-bool SharedObjectSecurity::IsWin9xPlatform(const OSVERSIONINFOW& v) {
-  return v.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS && v.dwMajorVersion == 4 &&
-         (v.dwMinorVersion == 0 || v.dwMinorVersion == 10 || v.dwMinorVersion == 90);
-}
+bool SharedObjectSecurity::IsWin9xPlatform(const OSVERSIONINFOW& v) { return IsWin9xVersion(v); }
 
 SharedObjectSecurity::SharedObjectSecurity() {
-  if (IsWin9xPlatform(QueryVersion())) return;
+  OSVERSIONINFOEXW version{};
+  if (LiveOsPlatform().GetVersion(version) && IsWin9xPlatform(*reinterpret_cast<OSVERSIONINFOW*>(&version))) return;
   if (!::InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION)) return;
   // Present but null DACL: full access for everyone.
   if (!::SetSecurityDescriptorDacl(&descriptor_, TRUE, nullptr, FALSE)) return;
@@ -37,10 +27,10 @@ SharedObjectSecurity::SharedObjectSecurity() {
   attributes_.bInheritHandle = FALSE;
 
   // Looked up at run time: systems before Vista have neither the function nor integrity labels.
-  advapi_ = ::LoadLibraryW(L"advapi32.dll");
+  advapi_.reset(::LoadLibraryW(L"advapi32.dll"));
   if (!advapi_) return;
-  auto convert = reinterpret_cast<ConvertSdFn>(
-      reinterpret_cast<void*>(::GetProcAddress(advapi_, "ConvertStringSecurityDescriptorToSecurityDescriptorW")));
+  auto convert = reinterpret_cast<ConvertSdFn>(reinterpret_cast<void*>(
+      ::GetProcAddress(advapi_.get(), "ConvertStringSecurityDescriptorToSecurityDescriptorW")));
   if (!convert) return;
   PSECURITY_DESCRIPTOR label = nullptr;
   // No-write-up mandatory label at low integrity.
@@ -57,7 +47,6 @@ SharedObjectSecurity::SharedObjectSecurity() {
 
 SharedObjectSecurity::~SharedObjectSecurity() {
   if (labelDescriptor_) ::LocalFree(labelDescriptor_);
-  if (advapi_) ::FreeLibrary(advapi_);
 }
 
 }  // namespace vd
