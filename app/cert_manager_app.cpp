@@ -1,8 +1,12 @@
 #include "cert_manager_app.h"
 
 #include "cert_manager_dlg.h"
-#include "platform_bridge.h"
+#include "expiry_dialog.h"
+#include "language_manager.h"
+#include "main_ids.h"
+#include "os_version.h"
 #include "product.h"
+#include "handles.h"
 #include "registry.h"
 #include "shared_security.h"
 
@@ -24,24 +28,26 @@ void ConfigureLanguageFromInstallation() {
   if (path.size() > 259) path.resize(259);
   wchar_t program[MAX_PATH] = {};
   ::GetModuleFileNameW(nullptr, program, MAX_PATH);
-  ConfigureLanguage(LanguageDirectory(path, program));
+  LanguageManager& lang = LanguageManager::Instance();
+  lang.SetLanguageId(DefaultLanguageId());
+  lang.SetLanguageBaseName(kProduct.langBaseName);
+  lang.SetLanguageDirectory(LanguageDirectory(path, program));
 }
 
 // Lets other instances' broadcasts through the message filter of an elevated or low process.
 void AllowInstanceMessage(UINT message) {
-  HMODULE user32 = ::LoadLibraryW(L"USER32.Dll");
+  UniqueModule user32(::LoadLibraryW(L"USER32.Dll"));
   if (!user32) return;
   using Filter = BOOL(WINAPI*)(UINT, DWORD);
-  auto filter = reinterpret_cast<Filter>(reinterpret_cast<void*>(::GetProcAddress(user32, "ChangeWindowMessageFilter")));
-  if (filter) filter(message, 1 /* MSGFLT_ADD */);
-  ::FreeLibrary(user32);
+  auto filter = reinterpret_cast<Filter>(
+      reinterpret_cast<void*>(::GetProcAddress(user32.get(), "ChangeWindowMessageFilter")));
+  constexpr DWORD kMessageFilterAdd = 1;  // MSGFLT_ADD
+  if (filter) filter(message, kMessageFilterAdd);
 }
 
 }  // namespace
 
-CertManagerApp::~CertManagerApp() {
-  if (instanceMutex_) ::CloseHandle(instanceMutex_);
-}
+CertManagerApp::~CertManagerApp() = default;
 
 int CertManagerApp::Run(HINSTANCE instance, const wchar_t* commandLine) {
   constexpr int kEnd = 0;  // start-up never reports success: the process ends after it
@@ -65,26 +71,24 @@ int CertManagerApp::Run(HINSTANCE instance, const wchar_t* commandLine) {
     ::MessageBoxW(nullptr, L"Can not initialize.", nullptr, MB_OK | MB_ICONSTOP);
     return kEnd;
   }
-  if (OsIsVistaOrLater()) AllowInstanceMessage(instanceMessage_);
+  if (OsVersion().IsVistaOrLater()) AllowInstanceMessage(instanceMessage_);
 
-  instanceMutex_ = ::CreateMutexW(SharedObjectSecurity::Instance().Attributes(), FALSE, InstanceMutexName().c_str());
+  instanceMutex_.reset(
+      ::CreateMutexW(SharedObjectSecurity::Instance().Attributes(), FALSE, InstanceMutexName().c_str()));
   bool existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
   if (existed || switches_.terminate) {
-    if (existed && !switches_.terminate) {
-      // The running instance stays the only owner.
-      ::CloseHandle(instanceMutex_);
-      instanceMutex_ = nullptr;
-    }
-    ::PostMessageW(HWND_BROADCAST, instanceMessage_, switches_.terminate ? 1 : 2, 0);
+    // The running instance stays the only owner.
+    if (existed && !switches_.terminate) instanceMutex_.reset();
+    ::PostMessageW(HWND_BROADCAST, instanceMessage_, switches_.terminate ? kInstanceTerminate : kInstanceShow, 0);
     return kEnd;
   }
 
   DialogServices services;
-  services.tokens = MakeTokenManagerPort();
+  services.tokens = MakeTokenManagerPort(ExpiryDialog);
   services.popups = MakeDefaultPopupPort();
   CertManagerDlg dialog(instanceMessage_, std::move(services));
   if (!dialog.Create(instance)) return kEnd;
-  if (switches_.quiet) ::PostMessageW(HWND_BROADCAST, instanceMessage_, 3, 0);
+  if (switches_.quiet) ::PostMessageW(HWND_BROADCAST, instanceMessage_, kInstanceQuiet, 0);
 
   MSG msg;
   while (dialog.hwnd() && ::GetMessageW(&msg, nullptr, 0, 0) > 0) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "command_line.h"
+#include "handles.h"
 
 namespace vd {
 
@@ -28,7 +29,7 @@ class CertManagerApp {
  private:
   UINT instanceMessage_ = 0;
   StartSwitches switches_;
-  HANDLE instanceMutex_ = nullptr;
+  UniqueKernelHandle instanceMutex_;
 };
 
 // Where the language files are looked for: the installation's "Path" when set, otherwise the program's own

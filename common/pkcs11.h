@@ -35,6 +35,13 @@ enum TokenEventCode : uint32_t {
   TOKEN_EVT_INIT_FAILED = 270,
 };
 
+// The object a TOKEN_EVT_SAVING event (and its success and failure) names in its data.
+enum TokenSavedObject : uint32_t {
+  TOKEN_OBJ_CERTIFICATE = 1,
+  TOKEN_OBJ_PUBLIC_KEY = 2,
+  TOKEN_OBJ_PRIVATE_KEY = 3,
+};
+
 #pragma pack(push, 1)
 
 // The block handed to aux entry 0 to re-initialise a token. 51 bytes on the 32-bit product; on the 64-bit

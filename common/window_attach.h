@@ -3,7 +3,7 @@
 // WM_NCDESTROY, so that no message reaches an object through a stale pointer.
 //
 //   class MyDialog : public vd::AttachedWindow {
-//     friend vd::WindowAttach;
+//     friend struct vd::WindowAttach;
 //     INT_PTR OnMessage(UINT msg, WPARAM wp, LPARAM lp);  // FALSE: not handled
 //   };
 //   DialogBoxParamW(module, MAKEINTRESOURCEW(id), owner, vd::DialogProcOf<MyDialog>, (LPARAM)&dialog);
@@ -15,6 +15,8 @@
 #include <windows.h>
 
 namespace vd {
+
+struct WindowAttach;
 
 class AttachedWindow {
  public:
@@ -28,7 +30,7 @@ class AttachedWindow {
 
   HWND hwnd_ = nullptr;
 
-  friend struct WindowAttach;
+  friend struct ::vd::WindowAttach;
 };
 
 struct WindowAttach {

@@ -4,12 +4,12 @@
 #include <cwchar>
 
 #include "handles.h"
+#include "product.h"
 
 namespace vd {
 namespace {
 
 constexpr wchar_t kBrowserKey[] = L"SOFTWARE\\Microsoft\\Internet Explorer";
-constexpr wchar_t kInstallKey[] = L"SOFTWARE\\Kestrova\\Brindlemark_Lumora";
 constexpr DWORD kVersionValueBytes = 260;
 
 // Editions GetProductInfo reports for Vista and later; types not listed add no text.
@@ -242,7 +242,7 @@ std::wstring OsVersionInfo::GetBrowserVersionText(HKEY root, const wchar_t* subk
 }
 
 bool OsVersionInfo::GetProductVersion(wchar_t* buffer, size_t capacity) {
-  return GetProductVersion(HKEY_LOCAL_MACHINE, kInstallKey, buffer, capacity);
+  return GetProductVersion(HKEY_LOCAL_MACHINE, kProduct.installKey, buffer, capacity);
 }
 
 bool OsVersionInfo::GetProductVersion(HKEY root, const wchar_t* subkey, wchar_t* buffer, size_t capacity) {

@@ -26,9 +26,8 @@ bool RegisterNotifierClass(HINSTANCE inst, WNDPROC proc) {
 // for the screen's resolution.
 LOGFONTW PointFont(const wchar_t* face, int size) {
   LOGFONTW lf{};
-  HDC screen = ::GetDC(nullptr);
-  int dpi = screen ? ::GetDeviceCaps(screen, LOGPIXELSY) : 96;
-  if (screen) ::ReleaseDC(nullptr, screen);
+  WindowDc screen;
+  int dpi = screen ? ::GetDeviceCaps(screen.get(), LOGPIXELSY) : 96;
   lf.lfHeight = -std::abs(::MulDiv(size, dpi, 720));
   lf.lfWeight = FW_NORMAL;
   lf.lfCharSet = DEFAULT_CHARSET;
@@ -139,10 +138,9 @@ HRGN RegionFromSkin(HBITMAP skin, COLORREF transparent) {
     bi.bmiHeader.biPlanes = 1;
     bi.bmiHeader.biBitCount = 24;
     bi.bmiHeader.biCompression = BI_RGB;
-    HDC screen = ::GetDC(nullptr);
+    WindowDc screen;
     if (!screen) return nullptr;
-    const int lines = ::GetDIBits(screen, skin, 0, height, pixels.data(), &bi, DIB_RGB_COLORS);
-    ::ReleaseDC(nullptr, screen);
+    const int lines = ::GetDIBits(screen.get(), skin, 0, height, pixels.data(), &bi, DIB_RGB_COLORS);
     if (lines != height) return nullptr;
   }
 
@@ -199,7 +197,7 @@ bool CTaskbarNotifier::Create(HWND owner) {
   if (hwnd_) return true;
   owner_ = owner;
   HINSTANCE inst = ::GetModuleHandleW(nullptr);
-  if (!RegisterNotifierClass(inst, &CTaskbarNotifier::WndProc)) return false;
+  if (!RegisterNotifierClass(inst, WindowProcOf<CTaskbarNotifier>)) return false;
   hwnd_ = ::CreateWindowExW(0, kClassName, L"", WS_POPUP, 0, 0, 0, 0, owner, nullptr, inst, this);
   return hwnd_ != nullptr;
 }
@@ -359,14 +357,12 @@ void CTaskbarNotifier::OnPaint() {
   if (skin_) {
     UniqueMemDc mem(::CreateCompatibleDC(dc));
     if (mem) {
-      HGDIOBJ old = ::SelectObject(mem.get(), skin_.get());
+      SelectedObject skin(mem.get(), skin_.get());
       ::BitBlt(dc, 0, 0, skinWidth_, skinHeight_, mem.get(), 0, 0, SRCCOPY);
-      ::SelectObject(mem.get(), old);
     }
   }
   if (!text_.empty()) {
-    HFONT font = mouseOver_ ? selectedFont_.get() : normalFont_.get();
-    HGDIOBJ oldFont = font ? ::SelectObject(dc, font) : nullptr;
+    SelectedObject font(dc, mouseOver_ ? selectedFont_.get() : normalFont_.get());
     ::SetTextColor(dc, mouseOver_ ? selectedColor_ : normalColor_);
     ::SetBkMode(dc, TRANSPARENT);
     // Vertical centring of word-wrapped text: measure first, then offset the rectangle.
@@ -377,7 +373,6 @@ void CTaskbarNotifier::OnPaint() {
     const int free = (textRect_.bottom - textRect_.top) - (measure.bottom - measure.top);
     if (free > 0) target.top += free / 2;
     ::DrawTextW(dc, text_.c_str(), static_cast<int>(text_.size()), &target, format);
-    if (oldFont) ::SelectObject(dc, oldFont);
   }
   ::EndPaint(hwnd_, &ps);
 }
@@ -415,28 +410,13 @@ LRESULT CTaskbarNotifier::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
       if (owner_) ::PostMessageW(owner_, kClickMessage, 0, 0);
       break;
     case WM_MOUSEACTIVATE: return MA_NOACTIVATE;
+    case WM_NCDESTROY:
+      // The popup is owned: destroying the owner destroys it before this object goes.
+      state_ = kHidden;
+      break;
     default: break;
   }
   return ::DefWindowProcW(hwnd_, msg, wp, lp);
-}
-
-LRESULT CALLBACK CTaskbarNotifier::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == WM_NCCREATE) {
-    auto* cs = reinterpret_cast<CREATESTRUCTW*>(lp);
-    auto* self = static_cast<CTaskbarNotifier*>(cs->lpCreateParams);
-    self->hwnd_ = hwnd;
-    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-  }
-  auto* self = reinterpret_cast<CTaskbarNotifier*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  if (!self || self->hwnd_ != hwnd) return ::DefWindowProcW(hwnd, msg, wp, lp);
-  if (msg == WM_NCDESTROY) {
-    // The popup is owned: destroying the owner destroys it before this object goes.
-    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-    self->hwnd_ = nullptr;
-    self->state_ = kHidden;
-    return ::DefWindowProcW(hwnd, msg, wp, lp);
-  }
-  return self->OnMessage(msg, wp, lp);
 }
 
 }  // namespace vd

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "handles.h"
+#include "window_attach.h"
 
 namespace vd {
 
@@ -49,7 +50,7 @@ bool DisappearStep(TaskbarEdge edge, POINT start, int step, POINT& current);
 // first (width rounded down to a multiple of 4) columns are examined.
 HRGN RegionFromSkin(HBITMAP skin, COLORREF transparent);
 
-class CTaskbarNotifier {
+class CTaskbarNotifier : public AttachedWindow {
  public:
   enum State : int { kHidden = 0, kAppearing = 1, kWaiting = 2, kDisappearing = 3 };
   static constexpr UINT kClickMessage = WM_USER + 123;
@@ -105,7 +106,7 @@ class CTaskbarNotifier {
  private:
   enum TimerId : UINT_PTR { kAppearTimer = 1, kStayTimer = 2, kHideTimer = 3 };
 
-  static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  friend struct ::vd::WindowAttach;
   LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp);
   void OnTimer(UINT_PTR id);
   void OnAppearStep();
@@ -118,7 +119,6 @@ class CTaskbarNotifier {
   void PlaceBehindTaskbar(UINT extraFlags);
   void Redraw();
 
-  HWND hwnd_ = nullptr;
   HWND owner_ = nullptr;
   UniqueFont normalFont_;
   UniqueFont selectedFont_;

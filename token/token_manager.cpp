@@ -2,27 +2,23 @@
 
 #include <algorithm>
 
-#include "expiry.h"
 #include "registry.h"
 #include "text.h"
 
 namespace vd {
 
-// Binding, monitor and the token list's queries; reading tokens and their events live in token_events.cpp.
+// Binding, monitor and the token list's queries; reading tokens and their events live in token_list.cpp.
 
 TokenManager::TokenManager(std::wstring moduleFile)
     : moduleFile_(std::move(moduleFile)), cspName_(kProduct.cspName), registrar_(module_, cspName_, tokens_) {
   // The list's lock lives as long as the object, so queries before Load or after Unload stay safe.
-  ::InitializeCriticalSection(&lock_);
-  monitorReady_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  monitorReady_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
 }
 
 TokenManager::~TokenManager() {
   // Unbinding finalises the module first; a monitor still waiting in it would otherwise never return.
   Unload();
   StopMonitor(INFINITE);
-  if (monitorReady_) ::CloseHandle(monitorReady_);
-  ::DeleteCriticalSection(&lock_);
 }
 
 CK_RV TokenManager::Load() {
@@ -52,10 +48,10 @@ CK_RV TokenManager::StartMonitor(HWND window, UINT message) {
   if (monitor_.IsRunning()) return CKR_OK;
   window_ = window;
   message_ = message;
-  ::ResetEvent(monitorReady_);
+  ::ResetEvent(monitorReady_.get());
   if (monitor_.Start(&TokenManager::MonitorRoutine, nullptr, this) != 0) return CKR_GENERAL_ERROR;
   // Wait until the thread reports running (or gave up), so that an immediate second call sees it.
-  ::WaitForSingleObject(monitorReady_, 10000);
+  ::WaitForSingleObject(monitorReady_.get(), 10000);
   return CKR_OK;
 }
 
@@ -66,19 +62,18 @@ unsigned __stdcall TokenManager::MonitorRoutine(void* selfSlot) {
   auto* manager = static_cast<TokenManager*>(self->UserData());
   AuxFunctionList* aux = manager->module_.Aux();
   if (!aux || !aux->waitForEvent) {
-    ::SetEvent(manager->monitorReady_);
+    ::SetEvent(manager->monitorReady_.get());
     return 0;
   }
   self->Begin();
-  ::SetEvent(manager->monitorReady_);
+  ::SetEvent(manager->monitorReady_.get());
   while (!self->StopRequested()) {
     CK_SLOT_ID slot = 0;
     CK_ULONG code = 0, data = 0;
     CK_RV rv = aux->waitForEvent(0, &slot, &code, &data, nullptr);
     if (self->StopRequested()) break;
     if (rv == CKR_OK) {
-      WPARAM wParam = (static_cast<WPARAM>(slot) << 16) | (code & 0xFFFF);
-      ::PostMessageW(manager->window_, manager->message_, wParam, static_cast<LPARAM>(data));
+      ::PostMessageW(manager->window_, manager->message_, TokenEventWParam(slot, code), static_cast<LPARAM>(data));
       ::Sleep(0);
     } else if (rv == CKR_CRYPTOKI_NOT_INITIALIZED) {
       break;

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "expiry.h"
+#include "handles.h"
 #include "module_binding.h"
 #include "pkcs11.h"
 #include "product.h"
@@ -18,9 +20,6 @@
 #include "worker_thread.h"
 
 namespace vd {
-
-// Posted to the monitor's window: wParam = (slot << 16) | (event code & 0xFFFF), lParam = event data.
-constexpr UINT TokenEventMessage = 0x0800;
 
 class TokenManager {
  public:
@@ -51,6 +50,9 @@ class TokenManager {
   void OnObjectCreated(CK_SLOT_ID slot, CK_OBJECT_HANDLE handle);
   void OnObjectDestroyed(CK_SLOT_ID slot, CK_OBJECT_HANDLE handle);
   CK_RV RefreshLabel(CK_SLOT_ID slot);
+
+  // What the insertion shows for each certificate due to expire; without one nothing is shown.
+  void SetExpiryPrompt(ExpiryPrompt prompt) { expiryPrompt_ = std::move(prompt); }
 
   void LaunchHomePage(CK_SLOT_ID slot);
   // "PopFlag" under the installation key.
@@ -91,8 +93,9 @@ class TokenManager {
   HWND window_ = nullptr;
   UINT message_ = 0;
   WorkerThread monitor_;
-  HANDLE monitorReady_ = nullptr;
-  mutable CRITICAL_SECTION lock_;
+  UniqueKernelHandle monitorReady_;
+  mutable CriticalSection lock_;
+  ExpiryPrompt expiryPrompt_;
   std::vector<TokenRecord> tokens_;
   StoreRegistrar registrar_;
 };

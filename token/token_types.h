@@ -11,6 +11,16 @@
 
 namespace vd {
 
+// The message the token monitor posts to its window for every event the module reports:
+// wParam = (slot << 16) | event code (TokenEventCode), lParam = the event's data.
+constexpr UINT kTokenEventMessage = WM_USER + 1024;  // 0x0800
+
+constexpr WPARAM TokenEventWParam(CK_SLOT_ID slot, CK_ULONG code) {
+  return (static_cast<WPARAM>(slot) << 16) | (code & 0xFFFF);
+}
+constexpr WORD TokenEventCodeOf(WPARAM wp) { return LOWORD(wp); }
+constexpr unsigned long TokenEventSlotOf(WPARAM wp) { return HIWORD(wp); }
+
 struct TokenCertificate {
   CK_SLOT_ID slot = 0;
   CK_OBJECT_HANDLE handle = 0;  // equals the handle in the module's object events

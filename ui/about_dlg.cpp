@@ -2,38 +2,47 @@
 
 #include "common_ids.h"
 #include "language_manager.h"
+#include "window_attach.h"
 
 namespace vd {
 
 namespace {
 
-INT_PTR CALLBACK AboutProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  switch (msg) {
-    case WM_INITDIALOG: {
-      TranslateDialog(hwnd, IDD_ABOUT);
-      // Translation rewrites the texts of every static, the icon's too; put the icon back afterwards.
-      auto module = reinterpret_cast<HINSTANCE>(lp);
-      auto icon = static_cast<HICON>(
-          ::LoadImageW(module, MAKEINTRESOURCEW(IDI_TOKEN), IMAGE_ICON, 32, 32, LR_SHARED));
-      if (icon) ::SendDlgItemMessageW(hwnd, IDC_ABOUT_ICON, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
-      return TRUE;
-    }
-    case WM_COMMAND:
-      if (LOWORD(wp) == IDOK || LOWORD(wp) == IDCANCEL) {
-        ::EndDialog(hwnd, LOWORD(wp));
+class AboutDlg : public AttachedWindow {
+ public:
+  explicit AboutDlg(HINSTANCE module) : module_(module) {}
+
+ private:
+  friend struct ::vd::WindowAttach;
+  INT_PTR OnMessage(UINT msg, WPARAM wp, LPARAM) {
+    switch (msg) {
+      case WM_INITDIALOG: {
+        TranslateDialog(hwnd_, IDD_ABOUT);
+        // Translation rewrites the texts of every static, the icon's too; put the icon back afterwards.
+        auto icon = static_cast<HICON>(::LoadImageW(module_, MAKEINTRESOURCEW(IDI_TOKEN), IMAGE_ICON, 32, 32, LR_SHARED));
+        if (icon) ::SendDlgItemMessageW(hwnd_, IDC_ABOUT_ICON, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
         return TRUE;
       }
-      break;
-    default: break;
+      case WM_COMMAND:
+        if (LOWORD(wp) == IDOK || LOWORD(wp) == IDCANCEL) {
+          ::EndDialog(hwnd_, LOWORD(wp));
+          return TRUE;
+        }
+        break;
+      default: break;
+    }
+    return FALSE;
   }
-  return FALSE;
-}
+
+  HINSTANCE module_;
+};
 
 }  // namespace
 
 void RunAboutDlg(HWND owner, HINSTANCE module) {
   if (!module) module = ::GetModuleHandleW(nullptr);
-  ::DialogBoxParamW(module, MAKEINTRESOURCEW(IDD_ABOUT), owner, AboutProc, reinterpret_cast<LPARAM>(module));
+  AboutDlg dlg(module);
+  ::DialogBoxParamW(module, MAKEINTRESOURCEW(IDD_ABOUT), owner, DialogProcOf<AboutDlg>, reinterpret_cast<LPARAM>(&dlg));
 }
 
 }  // namespace vd

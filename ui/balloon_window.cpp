@@ -47,7 +47,7 @@ HWND BalloonWindow::Create() {
   if (!::GetClassInfoExW(inst, kClassName, &wc)) {
     wc = {};
     wc.cbSize = sizeof(wc);
-    wc.lpfnWndProc = &BalloonWindow::WndProc;
+    wc.lpfnWndProc = WindowProcOf<BalloonWindow>;
     wc.hInstance = inst;
     wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
     wc.hbrBackground = static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH));
@@ -68,9 +68,10 @@ void BalloonWindow::Destroy() {
 
 SIZE BalloonWindow::MeasureText() const {
   SIZE total{0, 0};
-  HDC dc = ::GetDC(hwnd_);
+  WindowDc windowDc(hwnd_);
+  HDC dc = windowDc.get();
   if (!dc) return total;
-  HGDIOBJ old = ::SelectObject(dc, normalFont_.get());
+  SelectedObject font(dc, normalFont_.get());
   TEXTMETRICW tm{};
   ::GetTextMetricsW(dc, &tm);
   // Each line is measured on its own; the window holds all of them (a height of one line would leave
@@ -86,8 +87,6 @@ SIZE BalloonWindow::MeasureText() const {
     if (end == std::wstring::npos) break;
     begin = end + 1;
   }
-  ::SelectObject(dc, old);
-  ::ReleaseDC(hwnd_, dc);
   return total;
 }
 
@@ -132,10 +131,10 @@ void BalloonWindow::OnPaint() {
   PAINTSTRUCT ps;
   HDC dc = ::BeginPaint(hwnd_, &ps);
   if (!dc) return;
-  const int saved = ::SaveDC(dc);
-  ::SetBkMode(dc, TRANSPARENT);
-  ::SelectObject(dc, frame_.get());
-  ::SelectObject(dc, background_.get());
+  {
+  const int oldMode = ::SetBkMode(dc, TRANSPARENT);
+  SelectedObject pen(dc, frame_.get());
+  SelectedObject brush(dc, background_.get());
   RECT client{};
   ::GetClientRect(hwnd_, &client);
   const std::vector<POINT> outline = BalloonPaintedOutline(client);
@@ -143,9 +142,10 @@ void BalloonWindow::OnPaint() {
   RECT textRect = client;
   textRect.left += 15;
   textRect.top += 5;
-  ::SelectObject(dc, normalFont_.get());
+  SelectedObject font(dc, normalFont_.get());
   ::DrawTextW(dc, text_.c_str(), static_cast<int>(text_.size()), &textRect, DT_WORDBREAK | DT_NOPREFIX);
-  ::RestoreDC(dc, saved);
+  ::SetBkMode(dc, oldMode);
+  }  // the selections end before the paint does
   ::EndPaint(hwnd_, &ps);
 }
 
@@ -168,23 +168,6 @@ LRESULT BalloonWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_LBUTTONDOWN: ::ShowWindow(hwnd_, SW_HIDE); return 0;
     default: return ::DefWindowProcW(hwnd_, msg, wp, lp);
   }
-}
-
-LRESULT CALLBACK BalloonWindow::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  if (msg == WM_NCCREATE) {
-    auto* self = static_cast<BalloonWindow*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
-    self->hwnd_ = hwnd;
-    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-  }
-  auto* self = reinterpret_cast<BalloonWindow*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  if (!self) return ::DefWindowProcW(hwnd, msg, wp, lp);
-  if (msg == WM_NCDESTROY) {
-    // Tear-down order: stop dispatching to the object, then let it forget the window.
-    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-    self->hwnd_ = nullptr;
-    return ::DefWindowProcW(hwnd, msg, wp, lp);
-  }
-  return self->OnMessage(msg, wp, lp);
 }
 
 }  // namespace vd

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "handles.h"
+#include "window_attach.h"
 
 namespace vd {
 
@@ -22,7 +23,7 @@ std::vector<POINT> BalloonPaintedOutline(const RECT& client);
 // The text face for the system's default language: the Simplified Chinese system font there, else Tahoma.
 const wchar_t* BalloonFaceName(LANGID systemDefaultLanguage);
 
-class BalloonWindow {
+class BalloonWindow : public AttachedWindow {
  public:
   static constexpr wchar_t kClassName[] = L"BALLOONF603F33B-2935-431f-A732-3C773895E085";
   static constexpr size_t kMaxText = 255;
@@ -48,7 +49,7 @@ class BalloonWindow {
   HFONT BoldFont() const { return boldFont_.get(); }
 
  private:
-  static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  friend struct ::vd::WindowAttach;
   LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp);
   void OnCreate();
   void OnDestroy();
@@ -56,11 +57,10 @@ class BalloonWindow {
   void OnTimer();
   SIZE MeasureText() const;
 
-  HWND hwnd_ = nullptr;
   std::wstring text_;
   int remaining_ = 0;
   UniqueBrush background_;
-  UniqueHandle<HPEN, GdiTraits<HPEN>> frame_;
+  UniquePen frame_;
   UniqueFont normalFont_;
   UniqueFont boldFont_;
 };

@@ -1,66 +1,51 @@
 #include "cert_manager_dlg.h"
 
+#include <commctrl.h>
 
-#include "main_ids.h"
-#include "platform_bridge.h"
+#include "language_manager.h"
+#include "os_version.h"
+#include "ui_texts.h"
 
 namespace vd {
 
+namespace {
+
+constexpr UINT kStartDelayMs = 200;
+constexpr UINT kPinCheckDelayMs = 1000;
+// An empty notification closes a balloon still shown.
+constexpr int kNotificationSeconds = 10;
+// The shutdown waits this long for the prompt watcher's current round.
+constexpr DWORD kWatcherStopWaitMs = 5000;
+
+}  // namespace
+
 CertManagerDlg::CertManagerDlg(UINT instanceMessage, DialogServices services)
     : services_(std::move(services)), instanceMessage_(instanceMessage) {
-  ::InitializeCriticalSection(&queueLock_);
-  icon_ = static_cast<HICON>(
-      ::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_TOKEN), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE | LR_SHARED));
+  icon_ = static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_TOKEN), IMAGE_ICON, 0,
+                                          0, LR_DEFAULTSIZE | LR_SHARED));
 }
 
 CertManagerDlg::~CertManagerDlg() {
   if (hwnd_) ::DestroyWindow(hwnd_);
-  ::DeleteCriticalSection(&queueLock_);
 }
 
 bool CertManagerDlg::Create(HINSTANCE instance) {
   instance_ = instance;
-  taskbarCreatedMessage_ = ::RegisterWindowMessageW(L"TaskbarCreated");
   INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_TREEVIEW_CLASSES | ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES};
   ::InitCommonControlsEx(&icc);
-  HWND h = ::CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_CERTMANAGER), nullptr, DialogProc,
+  HWND h = ::CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_CERTMANAGER), nullptr, DialogProcOf<CertManagerDlg>,
                                 reinterpret_cast<LPARAM>(this));
   return h != nullptr;
 }
 
-size_t CertManagerDlg::QueuedEventCount() {
-  CsLock lock(queueLock_);
-  return queue_.size();
-}
-
-INT_PTR CALLBACK CertManagerDlg::DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  CertManagerDlg* self = nullptr;
-  if (msg == WM_INITDIALOG) {
-    self = reinterpret_cast<CertManagerDlg*>(lp);
-    self->hwnd_ = hwnd;
-    ::SetWindowLongPtrW(hwnd, DWLP_USER, lp);
-  } else {
-    self = reinterpret_cast<CertManagerDlg*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
-  }
-  if (!self) return FALSE;
-  INT_PTR result = self->HandleMessage(msg, wp, lp);
-  if (msg == WM_NCDESTROY) {
-    ::SetWindowLongPtrW(hwnd, DWLP_USER, 0);
-    self->hwnd_ = nullptr;
-  }
-  return result;
-}
-
-INT_PTR CertManagerDlg::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+INT_PTR CertManagerDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
   if (instanceMessage_ != 0 && msg == instanceMessage_) {
     OnInstanceMessage(wp);
     return FALSE;
   }
-  if (taskbarCreatedMessage_ != 0 && msg == taskbarCreatedMessage_) {
+  if (tray_.IsTaskbarCreated(msg)) {
     // The shell restarted and forgot our icon.
-    if (services_.tokens->HasAnyToken() && !quiet_) {
-      AddTrayIcon(Text(11000, L"Certificate Manager is ready"));
-    }
+    if (services_.tokens->HasAnyToken() && !quiet_) tray_.Add(Text(ui_text::kReadyTipAfterShellRestart));
     return TRUE;
   }
   switch (msg) {
@@ -70,10 +55,10 @@ INT_PTR CertManagerDlg::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       OnTokenEvent(wp, lp);
       return FALSE;
     case kTrayCallbackMessage:
-      OnTrayCallback(wp, lp);
+      if (tray_.OnCallback(wp, lp)) ShowCentred();
       return TRUE;
     case kNotifierSettingsMessage:
-      OnNotifierSettings(wp, lp);
+      reminders_.OnSettings(wp != 0, static_cast<unsigned>(lp));
       return TRUE;
     case kRebuildTreeMessage:
       RebuildTree();
@@ -86,7 +71,7 @@ INT_PTR CertManagerDlg::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         ::ShowWindow(hwnd_, SW_MINIMIZE);
         return TRUE;
       }
-      if (wp == 100) services_.popups->ShowAbout(hwnd_);
+      if (wp == kSysCommandAbout) services_.popups->ShowAbout(hwnd_);
       return FALSE;
     case WM_SIZE:
       if (wp == SIZE_MINIMIZED) {
@@ -110,7 +95,9 @@ INT_PTR CertManagerDlg::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
       return TRUE;
     case WM_NOTIFY: {
       auto* hdr = reinterpret_cast<NMHDR*>(lp);
-      if (hdr->idFrom == IDC_CERT_TREE && hdr->code == TVN_SELCHANGEDW) OnTreeSelectionChanged();
+      if (hdr->idFrom == IDC_CERT_TREE && hdr->code == TVN_SELCHANGEDW) {
+        tree_.OnSelectionChanged(services_.tokens->Snapshot());
+      }
       return FALSE;
     }
     case WM_DESTROY:
@@ -122,55 +109,56 @@ INT_PTR CertManagerDlg::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 BOOL CertManagerDlg::OnInitDialog() {
-  TranslateDialogTexts(hwnd_, IDD_CERTMANAGER);
-  ::SetWindowTextW(hwnd_, Text(1019, L"Opalix Certificate Manager").c_str());
-  openPinDialogs_.clear();
-  openNameDialogs_.clear();
+  tray_.Attach(hwnd_, services_.notificationObserver);
+  tree_.Attach(hwnd_);
+  reminders_.Attach(hwnd_, services_.popups.get());
+
+  TranslateDialog(hwnd_, IDD_CERTMANAGER);
+  ::SetWindowTextW(hwnd_, Text(ui_text::kWindowTitle).c_str());
+  tokenDialogs_.Clear();
   ::SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
   ::SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
-  messageCaption_ = Text(102, L"Certificate Manager");
-  ::SetTimer(hwnd_, kStartTimer, 200, nullptr);
-  ::SetTimer(hwnd_, kPinCheckTimer, 1000, nullptr);
-  OnNotifierSettings(0, 0);
-  ::SetDlgItemTextW(hwnd_, IDC_SET_NOTIFIER, Text(200115, L"&Set Notifier").c_str());
+  messageCaption_ = Text(ui_text::kMessageCaption);
+  ::SetTimer(hwnd_, kStartTimer, kStartDelayMs, nullptr);
+  ::SetTimer(hwnd_, kPinCheckTimer, kPinCheckDelayMs, nullptr);
+  reminders_.OnSettings(false, 0);
+  ::SetDlgItemTextW(hwnd_, IDC_SET_NOTIFIER, Text(ui_text::kSetNotifierButton).c_str());
 
   if (!BindModule()) return TRUE;
   services_.tokens->EnumerateTokens(false);
   if (!StartMonitor()) return TRUE;
   if (services_.settleDelayMs) ::Sleep(services_.settleDelayMs);
-  if (services_.tokens->HasAnyToken() && !quiet_) AddTrayIcon(Text(11000, L"Certificate Register is ready"));
-  if (OsIsWin9x()) balloon_ = services_.popups->CreateBalloon(hwnd_);
+  AddTrayIconUnlessQuiet();
+  if (OsVersion().IsWin9x()) tray_.SetBalloon(services_.popups->CreateBalloon(hwnd_));
 
-  workEvent_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  stopEvent_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  if (!workEvent_ || !stopEvent_) {
-    workEvent_.reset();
-    stopEvent_.reset();
-    return TRUE;
-  }
-  if (worker_.Start(WorkerRoutine, nullptr, this) != 0) return TRUE;
-  if (!OsIsVistaOrLater()) watcherThread_ = ::CreateThread(nullptr, 0, PromptWatcherRoutine, this, 0, nullptr);
+  if (!worker_.CreateEvents()) return TRUE;
+  auto perform = [this](const TokenEventWorker::Event& e) { PerformObjectEvent(e); };
+  if (!worker_.Start(perform, hwnd_, kRebuildTreeMessage)) return TRUE;
+  if (!OsVersion().IsVistaOrLater()) watcher_.Start();
 
   CentreAndRaise();
-  InitTreeImages();
+  tree_.InitImages();
   RebuildTree();
   ::SetFocus(::GetDlgItem(hwnd_, IDC_CHANGE_PIN));
   return FALSE;  // the focus has been set
 }
 
+void CertManagerDlg::AddTrayIconUnlessQuiet() {
+  if (services_.tokens->HasAnyToken() && !quiet_) tray_.Add(Text(ui_text::kReadyTip));
+}
+
+void CertManagerDlg::RebuildTree() { tree_.Rebuild(services_.tokens->Snapshot()); }
+
 bool CertManagerDlg::BindModule() {
   if (services_.tokens->Load()) return true;
-  ::MessageBoxW(hwnd_, Text(11001, L"Failed to load PKCS#11 library, please check your installation").c_str(),
-                messageCaption_.c_str(), MB_OK | MB_ICONSTOP);
+  ::MessageBoxW(hwnd_, Text(ui_text::kLoadFailed).c_str(), messageCaption_.c_str(), MB_OK | MB_ICONSTOP);
   EndWithCancel();
   return false;
 }
 
 bool CertManagerDlg::StartMonitor() {
   if (services_.tokens->StartMonitor(hwnd_, kTokenEventMessage)) return true;
-  ::MessageBoxW(hwnd_,
-                Text(11002, L"Can not start USBKey monitor, the certificate register works unperfectly").c_str(),
-                messageCaption_.c_str(), MB_OK | MB_ICONSTOP);
+  ::MessageBoxW(hwnd_, Text(ui_text::kMonitorFailed).c_str(), messageCaption_.c_str(), MB_OK | MB_ICONSTOP);
   EndWithCancel();
   return false;
 }
@@ -180,16 +168,16 @@ void CertManagerDlg::EndWithCancel() { ::ShowWindow(hwnd_, SW_HIDE); }
 
 void CertManagerDlg::OnInstanceMessage(WPARAM command) {
   switch (command) {
-    case 1:
+    case kInstanceTerminate:
       exit_ = true;
       ::DestroyWindow(hwnd_);
       break;
-    case 2:
+    case kInstanceShow:
       ShowCentred();
       break;
-    case 3:
+    case kInstanceQuiet:
       quiet_ = true;
-      if (trayIconShown_) RemoveTrayIcon();
+      if (tray_.Shown()) tray_.Remove();
       break;
     default:
       break;
@@ -199,7 +187,7 @@ void CertManagerDlg::OnInstanceMessage(WPARAM command) {
 void CertManagerDlg::OnTimer(UINT_PTR id) {
   switch (id) {
     case kBusyTimer:
-      SetTrayState(trayIconState_ == 3 ? 2 : 3);
+      tray_.OnBusyTimer();
       break;
     case kStartTimer:
       ::KillTimer(hwnd_, kStartTimer);
@@ -207,11 +195,11 @@ void CertManagerDlg::OnTimer(UINT_PTR id) {
       break;
     case kTrayRemovalTimer:
       ::KillTimer(hwnd_, kTrayRemovalTimer);
-      ShowNotification(L"", 10);
-      RemoveTrayIcon();
+      tray_.ShowNotification(L"", kNotificationSeconds);
+      tray_.Remove();
       break;
     case kReminderTimer:
-      OnReminderTick();
+      reminders_.OnTimer();
       break;
     case kPinCheckTimer:
       ::KillTimer(hwnd_, kPinCheckTimer);
@@ -227,12 +215,12 @@ void CertManagerDlg::OnStartTimer() {
   RebuildTree();
   ::SetFocus(::GetDlgItem(hwnd_, IDC_CHANGE_PIN));
   if (!StartMonitor()) return;
-  if (services_.tokens->HasAnyToken() && !quiet_) AddTrayIcon(Text(11000, L"Certificate Register is ready"));
+  AddTrayIconUnlessQuiet();
 }
 
 void CertManagerDlg::OnPinCheckTimer() {
   // Slot numbers from 1 stand for the tokens; a module that numbers its slots otherwise gets those keys.
-  size_t n = services_.tokens->TokenCount();
+  size_t n = services_.tokens->Snapshot().size();
   for (size_t i = 1; i <= n; ++i) RunForcedPinChangeCheck(static_cast<unsigned long>(i));
 }
 
@@ -242,7 +230,7 @@ void CertManagerDlg::OnCommand(WORD id) {
       break;
     case IDCANCEL:
       if (exit_) {
-        RemoveTrayIcon();
+        tray_.Remove();
         EndWithCancel();
       }
       break;
@@ -270,6 +258,22 @@ void CertManagerDlg::OnCommand(WORD id) {
   }
 }
 
+void CertManagerDlg::CentreAndRaise() {
+  RECT rc;
+  ::GetWindowRect(hwnd_, &rc);
+  int w = rc.right - rc.left, h = rc.bottom - rc.top;
+  int x = (::GetSystemMetrics(SM_CXSCREEN) - w) / 2;
+  int y = (::GetSystemMetrics(SM_CYSCREEN) - h) / 3;
+  ::MoveWindow(hwnd_, x, y, w, h, FALSE);
+  ::SetWindowPos(hwnd_, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  ::SetForegroundWindow(hwnd_);
+}
+
+void CertManagerDlg::ShowCentred() {
+  CentreAndRaise();
+  ::ShowWindow(hwnd_, SW_SHOWDEFAULT);
+}
+
 void CertManagerDlg::OnPaint() {
   PAINTSTRUCT ps;
   HDC dc = ::BeginPaint(hwnd_, &ps);
@@ -283,54 +287,20 @@ void CertManagerDlg::OnPaint() {
 }
 
 void CertManagerDlg::OnDestroy() {
-  exit_ = true;  // the prompt watcher polls it
-  if (stopEvent_) ::SetEvent(stopEvent_.get());
-  worker_.Stop(INFINITE);
+  exit_ = true;
+  // The order matters: no event is worked on once the registrations go, and the module is finalised
+  // (ending the monitor's wait) only after that.
+  worker_.SignalStop();
+  worker_.Stop();
   services_.tokens->PurgeRegistrations();
   services_.tokens->Unload();
-  if (watcherThread_) {
-    // The watcher reads this object; it must be gone before the object is. It looks at the flag every
-    // half second.
-    ::WaitForSingleObject(watcherThread_, 5000);
-    ::CloseHandle(watcherThread_);
-    watcherThread_ = nullptr;
-  }
-  RemoveTrayIcon();
-  balloon_.reset();
-  stopEvent_.reset();
-  workEvent_.reset();
-  for (UINT_PTR t : {kBusyTimer, kStartTimer, kTrayRemovalTimer, kReminderTimer, kPinCheckTimer}) {
-    ::KillTimer(hwnd_, t);
-  }
-  usageNotifiers_.clear();
-  HWND tree = ::GetDlgItem(hwnd_, IDC_CERT_TREE);
-  if (tree) TreeView_SetImageList(tree, nullptr, TVSIL_NORMAL);
-  if (treeImages_) {
-    ImageList_Destroy(treeImages_);
-    treeImages_ = nullptr;
-  }
+  watcher_.Stop(kWatcherStopWaitMs);
+  tray_.Remove();
+  tray_.DestroyBalloon();
+  worker_.CloseEvents();
+  for (UINT_PTR t : {kBusyTimer, kStartTimer, kTrayRemovalTimer, kPinCheckTimer}) ::KillTimer(hwnd_, t);
+  reminders_.Release();
+  tree_.Release();
 }
-
-void CertManagerDlg::EnterTokenDialog(TokenDialogKind kind, unsigned long key, HWND dialog) {
-  (kind == TokenDialogKind::ChangePin ? openPinDialogs_ : openNameDialogs_)[key] = dialog;
-}
-
-void CertManagerDlg::LeaveTokenDialog(TokenDialogKind kind, unsigned long key) {
-  (kind == TokenDialogKind::ChangePin ? openPinDialogs_ : openNameDialogs_).erase(key);
-}
-
-void CertManagerDlg::RunForcedPinChangeCheck(unsigned long key) {
-  if (!services_.tokens->IsPinChangeRequired(key)) return;
-  constexpr long kPinIncorrect = 0xA0;
-  // A wrong old PIN asks again; anything that goes wrong inside the flow ends the check quietly, since it
-  // runs from timers and event handlers that have nobody to report to.
-  try {
-    while (ChangePin(key, true) == kPinIncorrect) {
-    }
-  } catch (...) {
-  }
-}
-
-long CertManagerDlg::ChangePin(unsigned long /*key*/, bool /*forced*/) { return 1; /* cancelled */ }
 
 }  // namespace vd

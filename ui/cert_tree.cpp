@@ -1,8 +1,7 @@
-// The tree of tokens and their certificates, and which buttons the selection allows.
+#include "cert_tree.h"
 
-#include "cert_manager_dlg.h"
-#include "main_ids.h"
-#include "platform_bridge.h"
+#include "text_table.h"
+#include "ui_texts.h"
 
 namespace vd {
 
@@ -10,6 +9,9 @@ namespace {
 
 constexpr int kTokenImage = 0;
 constexpr int kCertificateImage = 1;
+constexpr int kImageWidth = 16;
+constexpr int kImageGrowth = 4;
+constexpr COLORREF kImageMask = RGB(255, 0, 255);
 
 HTREEITEM InsertItem(HWND tree, HTREEITEM parent, const std::wstring& text, LPARAM data, int image) {
   TVINSERTSTRUCTW ins{};
@@ -32,24 +34,29 @@ bool ReadItem(HWND tree, HTREEITEM item, TVITEMW* out) {
 
 }  // namespace
 
-void CertManagerDlg::EnableButtons(std::initializer_list<int> ids, bool enable) {
-  for (int id : ids) ::EnableWindow(::GetDlgItem(hwnd_, id), enable);
+void CertTree::EnableButtons(std::initializer_list<int> ids, bool enable) {
+  for (int id : ids) ::EnableWindow(::GetDlgItem(dialog_, id), enable);
 }
 
-void CertManagerDlg::InitTreeImages() {
-  if (treeImages_) return;
-  treeImages_ = ImageList_LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDB_TREE_IMAGES), 16, 4,
-                                     RGB(255, 0, 255), IMAGE_BITMAP, LR_CREATEDIBSECTION);
-  if (treeImages_) TreeView_SetImageList(::GetDlgItem(hwnd_, IDC_CERT_TREE), treeImages_, TVSIL_NORMAL);
+void CertTree::InitImages() {
+  if (images_) return;
+  images_.reset(ImageList_LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDB_TREE_IMAGES), kImageWidth,
+                                     kImageGrowth, kImageMask, IMAGE_BITMAP, LR_CREATEDIBSECTION));
+  if (images_) TreeView_SetImageList(Tree(), images_.get(), TVSIL_NORMAL);
 }
 
-void CertManagerDlg::RebuildTree() {
-  HWND tree = ::GetDlgItem(hwnd_, IDC_CERT_TREE);
+void CertTree::Release() {
+  if (HWND tree = Tree()) TreeView_SetImageList(tree, nullptr, TVSIL_NORMAL);
+  images_.reset();
+}
+
+void CertTree::Rebuild(const std::vector<TokenView>& tokens) {
+  HWND tree = Tree();
   certificateSelected_ = false;
   TreeView_DeleteAllItems(tree);
-  std::vector<TokenView> tokens = services_.tokens->Snapshot();
+  placeholder_ = tokens.empty();
   if (tokens.empty()) {
-    InsertItem(tree, TVI_ROOT, Text(61211, L"No Certificate"), 0, kTokenImage);
+    InsertItem(tree, TVI_ROOT, Text(ui_text::kNoCertificate), 0, kTokenImage);
     EnableButtons({IDC_UNREGISTER_CERT, IDC_REGISTER_CERT, IDC_VIEW_CERT, IDC_CHANGE_PIN, IDC_VERIFY_PIN,
                    IDC_INITIALIZE, IDC_CHANGE_NAME},
                   false);
@@ -69,14 +76,13 @@ void CertManagerDlg::RebuildTree() {
   EnableButtons({IDC_CHANGE_PIN, IDC_INITIALIZE, IDC_VERIFY_PIN, IDC_CHANGE_NAME}, true);
 }
 
-void CertManagerDlg::OnTreeSelectionChanged() {
-  HWND tree = ::GetDlgItem(hwnd_, IDC_CERT_TREE);
+void CertTree::OnSelectionChanged(const std::vector<TokenView>& tokens) {
+  HWND tree = Tree();
   TVITEMW item;
   if (!ReadItem(tree, TreeView_GetSelection(tree), &item)) return;
-  std::vector<TokenView> tokens = services_.tokens->Snapshot();
+  certificateSelected_ = false;
   if (item.iImage == kCertificateImage) {
     TVITEMW parent;
-    certificateSelected_ = false;
     if (!ReadItem(tree, TreeView_GetParent(tree, item.hItem), &parent)) return;
     for (const TokenView& t : tokens) {
       if (t.key != static_cast<unsigned long>(parent.lParam)) continue;
@@ -87,15 +93,13 @@ void CertManagerDlg::OnTreeSelectionChanged() {
                        IDC_CHANGE_NAME},
                       false);
         certificateSelected_ = true;
-        selectedTokenKey_ = t.key;
-        selectedCertificateKey_ = c.handle;
+        selected_ = {t.key, c.handle};
         EnableButtons({c.registered ? IDC_UNREGISTER_CERT : IDC_REGISTER_CERT}, true);
         return;
       }
     }
     return;
   }
-  certificateSelected_ = false;
   for (const TokenView& t : tokens) {
     if (t.key != static_cast<unsigned long>(item.lParam)) continue;
     EnableButtons({IDC_VIEW_CERT, IDC_REGISTER_CERT, IDC_UNREGISTER_CERT}, false);
@@ -104,17 +108,8 @@ void CertManagerDlg::OnTreeSelectionChanged() {
   }
 }
 
-void CertManagerDlg::UpdateTokenLabel(unsigned long key) {
-  HWND tree = ::GetDlgItem(hwnd_, IDC_CERT_TREE);
-  std::wstring label;
-  bool found = false;
-  for (const TokenView& t : services_.tokens->Snapshot()) {
-    if (t.key == key) {
-      label = t.label;
-      found = true;
-    }
-  }
-  if (!found) return;
+void CertTree::SetTokenLabel(unsigned long key, const std::wstring& label) {
+  HWND tree = Tree();
   for (HTREEITEM it = TreeView_GetRoot(tree); it; it = TreeView_GetNextSibling(tree, it)) {
     TVITEMW item;
     if (!ReadItem(tree, it, &item) || static_cast<unsigned long>(item.lParam) != key) continue;
@@ -122,6 +117,30 @@ void CertManagerDlg::UpdateTokenLabel(unsigned long key) {
     item.pszText = const_cast<wchar_t*>(label.c_str());
     ::SendMessageW(tree, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
   }
+}
+
+std::optional<CertTree::CertificateKey> CertTree::SelectedCertificate() const {
+  if (!certificateSelected_) return std::nullopt;
+  return selected_;
+}
+
+std::optional<unsigned long> CertTree::SelectedTokenKey() const {
+  HWND tree = Tree();
+  TVITEMW item;
+  if (!ReadItem(tree, TreeView_GetSelection(tree), &item)) return std::nullopt;
+  if (item.iImage == kCertificateImage) {
+    TVITEMW parent;
+    if (!ReadItem(tree, TreeView_GetParent(tree, item.hItem), &parent)) return std::nullopt;
+    return static_cast<unsigned long>(parent.lParam);
+  }
+  if (placeholder_) return std::nullopt;  // the placeholder of an empty tree carries no token
+  return static_cast<unsigned long>(item.lParam);
+}
+
+bool CertTree::TokenItemSelected() const {
+  HWND tree = Tree();
+  TVITEMW item;
+  return !placeholder_ && ReadItem(tree, TreeView_GetSelection(tree), &item) && item.iImage == kTokenImage;
 }
 
 }  // namespace vd

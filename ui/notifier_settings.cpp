@@ -2,8 +2,9 @@
 
 #include <cstring>
 
-#include "language_manager.h"
+#include "product.h"
 #include "registry.h"
+#include "ui_texts.h"
 
 namespace vd {
 
@@ -17,16 +18,9 @@ std::optional<DWORD> ReadFourBytes(const NotifierSettingsLocation& where, const 
   return v;
 }
 
-constexpr wchar_t kMinutesDefault[] = L"Certificate Manager\n\n\n\nYour USBKey has been used for %d minute(s)";
-constexpr wchar_t kHoursDefault[] =
-    L"Certificate Manager\n\n\n\nYour USBKey has been used for %d hour(s) %d minute(s)";
-
-std::wstring Reminder(int id, const wchar_t* def, std::initializer_list<int> values) {
-  if (auto text = FormatCounts(LangString(id, def), values)) return *text;
-  return FormatCounts(def, values).value_or(def);
-}
-
 }  // namespace
+
+std::wstring NotifierSettingsKey() { return std::wstring(kProduct.installKey) + L"\\Config\\NotifierTime"; }
 
 NotifierValues ReadNotifierValues(const NotifierSettingsLocation& where) {
   return {ReadFourBytes(where, L"isNotifier"), ReadFourBytes(where, L"timeSpan")};
@@ -58,30 +52,8 @@ int UsageMinute(long long elapsedSeconds) {
 }
 
 std::wstring UsageReminderText(int minute) {
-  if (minute < 60) return Reminder(200113, kMinutesDefault, {minute});
-  return Reminder(200114, kHoursDefault, {minute / 60, minute % 60});
-}
-
-std::optional<std::wstring> FormatCounts(const std::wstring& format, std::initializer_list<int> values) {
-  std::wstring out;
-  auto next = values.begin();
-  for (size_t i = 0; i < format.size(); ++i) {
-    if (format[i] != L'%') {
-      out += format[i];
-      continue;
-    }
-    if (i + 1 >= format.size()) return std::nullopt;
-    const wchar_t conv = format[++i];
-    if (conv == L'%') {
-      out += L'%';
-    } else if (conv == L'd' && next != values.end()) {
-      out += std::to_wstring(*next++);
-    } else {
-      return std::nullopt;
-    }
-  }
-  if (next != values.end()) return std::nullopt;
-  return out;
+  if (minute < 60) return FormatText(ui_text::kUsedMinutes, {minute});
+  return FormatText(ui_text::kUsedHours, {minute / 60, minute % 60});
 }
 
 }  // namespace vd

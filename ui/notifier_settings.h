@@ -14,7 +14,8 @@
 
 namespace vd {
 
-inline constexpr wchar_t kNotifierSettingsKey[] = L"Software\\Kestrova\\Brindlemark_Lumora\\Config\\NotifierTime";
+// The per-user key under HKEY_CURRENT_USER: the installation key's path plus "\Config\NotifierTime".
+std::wstring NotifierSettingsKey();
 inline constexpr unsigned kMinNotifierMinutes = 1;
 inline constexpr unsigned kMaxNotifierMinutes = 120;
 // What "off" stores as the interval.
@@ -23,7 +24,7 @@ inline constexpr DWORD kNotifierOffMinutes = 10;
 // Where the settings live; tests point it elsewhere.
 struct NotifierSettingsLocation {
   HKEY root = HKEY_CURRENT_USER;
-  std::wstring subkey = kNotifierSettingsKey;
+  std::wstring subkey = NotifierSettingsKey();
 };
 
 struct NotifierSettings {
@@ -53,9 +54,5 @@ unsigned ClampNotifierMinutes(long long minutes);
 int UsageMinute(long long elapsedSeconds);
 // "... used for %d minute(s)" below 60 minutes, "... %d hour(s) %d minute(s)" from 60 on, translated.
 std::wstring UsageReminderText(int minute);
-
-// Formats `format` with `values` for its %d conversions ("%%" is a percent sign). Nothing when the format
-// has any other conversion or not exactly one %d per value: a translated format is not trusted to match.
-std::optional<std::wstring> FormatCounts(const std::wstring& format, std::initializer_list<int> values);
 
 }  // namespace vd

@@ -28,8 +28,6 @@ class PopupPort {
  public:
   virtual ~PopupPort() = default;
   virtual std::unique_ptr<UsagePopup> CreateUsagePopup(HWND owner, std::time_t start) = 0;
-  // The reminder for the minute in progress (1 for the first minute).
-  virtual std::wstring ReminderText(int minutesInUse) = 0;
   virtual std::unique_ptr<BalloonSink> CreateBalloon(HWND owner) = 0;
   virtual void ShowAbout(HWND owner) = 0;
   // Runs the Set Notifier dialog; on OK reports whether reminders are on and their interval.

@@ -6,20 +6,22 @@
 
 #include "common_ids.h"
 #include "language_manager.h"
+#include "ui_texts.h"
+#include "window_attach.h"
 
 namespace vd {
 
 namespace {
 
-class SetNotifierDlg {
+class SetNotifierDlg : public AttachedWindow {
  public:
   explicit SetNotifierDlg(const NotifierSettingsLocation& where) : where_(where) {}
-
-  static INT_PTR CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 
   SetNotifierResult result;
 
  private:
+  friend struct ::vd::WindowAttach;
+  INT_PTR OnMessage(UINT msg, WPARAM wp, LPARAM lp);
   BOOL OnInitDialog();
   void OnEnableClicked();
   void OnMinutesChanged();
@@ -30,7 +32,6 @@ class SetNotifierDlg {
   bool Checked() const { return ::IsDlgButtonChecked(hwnd_, IDC_NOTIFIER_ENABLE) == BST_CHECKED; }
   std::wstring EditText() const;
 
-  HWND hwnd_ = nullptr;
   NotifierSettingsLocation where_;
   unsigned minutes_ = kMinNotifierMinutes;
   bool settingText_ = false;  // our own edit update must not be taken for the user's typing
@@ -64,9 +65,9 @@ void SetNotifierDlg::ShowMinutes() {
 
 BOOL SetNotifierDlg::OnInitDialog() {
   TranslateDialog(hwnd_, IDD_SET_NOTIFIER);
-  ::SetDlgItemTextW(hwnd_, IDC_NOTIFIER_ENABLE, LangString(200110, L"Set Notifier").c_str());
-  ::SetDlgItemTextW(hwnd_, IDC_NOTIFIER_INTERVAL_LABEL, LangString(200111, L"Interval of Notifier").c_str());
-  ::SetDlgItemTextW(hwnd_, IDC_NOTIFIER_MINUTES_LABEL, LangString(200112, L"Minutes").c_str());
+  ::SetDlgItemTextW(hwnd_, IDC_NOTIFIER_ENABLE, Text(ui_text::kNotifierEnable).c_str());
+  ::SetDlgItemTextW(hwnd_, IDC_NOTIFIER_INTERVAL_LABEL, Text(ui_text::kNotifierInterval).c_str());
+  ::SetDlgItemTextW(hwnd_, IDC_NOTIFIER_MINUTES_LABEL, Text(ui_text::kNotifierMinutes).c_str());
   HWND spin = ::GetDlgItem(hwnd_, IDC_NOTIFIER_SPIN);
   ::SendMessageW(spin, UDM_SETBUDDY, reinterpret_cast<WPARAM>(::GetDlgItem(hwnd_, IDC_NOTIFIER_MINUTES)), 0);
   ::SendMessageW(spin, UDM_SETRANGE32, kMinNotifierMinutes, kMaxNotifierMinutes);
@@ -79,7 +80,7 @@ BOOL SetNotifierDlg::OnInitDialog() {
   if (stored.timeSpan) minutes_ = ClampNotifierMinutes(*stored.timeSpan);
   ShowMinutes();
   ::SendMessageW(spin, UDM_SETPOS32, 0, minutes_);
-  ::SetWindowTextW(hwnd_, LangString(200118, L"Set Notifier").c_str());
+  ::SetWindowTextW(hwnd_, Text(ui_text::kNotifierTitle).c_str());
   return TRUE;
 }
 
@@ -107,32 +108,24 @@ void SetNotifierDlg::OnOk() {
   ::EndDialog(hwnd_, IDOK);
 }
 
-INT_PTR CALLBACK SetNotifierDlg::Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-  SetNotifierDlg* self = nullptr;
-  if (msg == WM_INITDIALOG) {
-    self = reinterpret_cast<SetNotifierDlg*>(lp);
-    self->hwnd_ = hwnd;
-    ::SetWindowLongPtrW(hwnd, DWLP_USER, lp);
-    return self->OnInitDialog();
-  }
-  self = reinterpret_cast<SetNotifierDlg*>(::GetWindowLongPtrW(hwnd, DWLP_USER));
-  if (!self) return FALSE;
+INT_PTR SetNotifierDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
+    case WM_INITDIALOG: return OnInitDialog();
     case WM_COMMAND:
       switch (LOWORD(wp)) {
         case IDC_NOTIFIER_ENABLE:
-          if (HIWORD(wp) == BN_CLICKED) self->OnEnableClicked();
+          if (HIWORD(wp) == BN_CLICKED) OnEnableClicked();
           return TRUE;
         case IDC_NOTIFIER_MINUTES:
-          if (HIWORD(wp) == EN_CHANGE) self->OnMinutesChanged();
+          if (HIWORD(wp) == EN_CHANGE) OnMinutesChanged();
           return TRUE;
-        case IDOK: self->OnOk(); return TRUE;
-        case IDCANCEL: ::EndDialog(hwnd, IDCANCEL); return TRUE;
+        case IDOK: OnOk(); return TRUE;
+        case IDCANCEL: ::EndDialog(hwnd_, IDCANCEL); return TRUE;
         default: break;
       }
       break;
     case WM_VSCROLL:
-      if (reinterpret_cast<HWND>(lp) == ::GetDlgItem(hwnd, IDC_NOTIFIER_SPIN)) self->OnSpin();
+      if (reinterpret_cast<HWND>(lp) == ::GetDlgItem(hwnd_, IDC_NOTIFIER_SPIN)) OnSpin();
       return TRUE;
     default: break;
   }
@@ -151,7 +144,7 @@ SetNotifierResult RunSetNotifierDlg(HWND owner, HINSTANCE module, const Notifier
   INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_UPDOWN_CLASS};
   ::InitCommonControlsEx(&icc);
   SetNotifierDlg dlg(where);
-  ::DialogBoxParamW(module, MAKEINTRESOURCEW(IDD_SET_NOTIFIER), owner, &SetNotifierDlg::Proc,
+  ::DialogBoxParamW(module, MAKEINTRESOURCEW(IDD_SET_NOTIFIER), owner, DialogProcOf<SetNotifierDlg>,
                     reinterpret_cast<LPARAM>(&dlg));
   return dlg.result;
 }

@@ -8,6 +8,7 @@ namespace {
 
 class TokenManagerPort final : public TokenPort {
  public:
+  explicit TokenManagerPort(ExpiryPrompt expiryPrompt) { manager_.SetExpiryPrompt(std::move(expiryPrompt)); }
   bool Load() override { return manager_.Load() == CKR_OK; }
   void Unload() override { manager_.Unload(); }
   void EnumerateTokens(bool withHomePage) override { manager_.EnumerateTokens(withHomePage); }
@@ -22,11 +23,6 @@ class TokenManagerPort final : public TokenPort {
   bool IsPinChangeRequired(unsigned long key) override { return manager_.IsPinChangeRequired(key); }
   bool HasToken(unsigned long key) override { return manager_.HasToken(key); }
   bool HasAnyToken() override { return manager_.HasAnyToken(); }
-  size_t TokenCount() override {
-    size_t n = 0;
-    manager_.WithTokens([&n](const std::vector<TokenRecord>& tokens) { n = tokens.size(); });
-    return n;
-  }
   std::vector<TokenView> Snapshot() override {
     std::vector<TokenView> out;
     manager_.WithTokens([&out](const std::vector<TokenRecord>& tokens) {
@@ -49,6 +45,8 @@ class TokenManagerPort final : public TokenPort {
 
 }  // namespace
 
-std::unique_ptr<TokenPort> MakeTokenManagerPort() { return std::make_unique<TokenManagerPort>(); }
+std::unique_ptr<TokenPort> MakeTokenManagerPort(ExpiryPrompt expiryPrompt) {
+  return std::make_unique<TokenManagerPort>(std::move(expiryPrompt));
+}
 
 }  // namespace vd

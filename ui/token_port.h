@@ -1,5 +1,5 @@
-// What the main dialog needs from the token layer. The production implementation forwards to the token
-// manager; tests drive the dialog with a scripted one. Every call is made on the dialog thread except the
+// What the main window needs from the token layer. The production implementation forwards to the token
+// manager; tests drive the window with a scripted one. Every call is made on the dialog thread except the
 // object operations, which the event worker makes.
 #pragma once
 
@@ -9,6 +9,9 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "expiry.h"
+#include "token_types.h"
 
 namespace vd {
 
@@ -41,7 +44,6 @@ class TokenPort {
   virtual bool IsPinChangeRequired(unsigned long key) = 0;
   virtual bool HasToken(unsigned long key) = 0;
   virtual bool HasAnyToken() = 0;
-  virtual size_t TokenCount() = 0;
   virtual std::vector<TokenView> Snapshot() = 0;
   // Removes every MY entry registered for the token's cryptographic provider.
   virtual void PurgeRegistrations() = 0;
@@ -49,7 +51,8 @@ class TokenPort {
   virtual void UnregisterTokenCertificates(unsigned long key) = 0;
 };
 
-// The token manager bound to the vendor module that sits beside the program.
-std::unique_ptr<TokenPort> MakeTokenManagerPort();
+// The token manager bound to the vendor module that sits beside the program; `expiryPrompt` shows the
+// warning for a certificate due to expire on an inserted token.
+std::unique_ptr<TokenPort> MakeTokenManagerPort(ExpiryPrompt expiryPrompt);
 
 }  // namespace vd

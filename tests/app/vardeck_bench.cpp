@@ -82,7 +82,7 @@ void InsertionLatency(int insertions, const std::wstring& sha1) {
   LONGLONG notified = 0;
   int inserted = 0, removed = 0;
   vd::DialogServices services;
-  services.tokens = vd::MakeTokenManagerPort();
+  services.tokens = vd::MakeTokenManagerPort(nullptr);
   services.popups = vd::MakeDefaultPopupPort();
   services.settleDelayMs = 0;
   services.notificationObserver = [&](const std::wstring& text, int) {

@@ -1,23 +1,23 @@
 // The language files shipped with the program: they load from the installed layout, and they hold every
-// string id the program's code looks up, with the same format conversions as the code's English default.
+// text id of the program's text tables, with the same format conversions as the code's English default.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <map>
-#include <regex>
+#include <span>
 #include <set>
 
 #include "lang_file.h"
 #include "language_manager.h"
 #include "testsupport.h"
 #include "text.h"
+#include "text_table.h"
+#include "ui_texts.h"
 
 namespace {
 
 const int kShipped[] = {1033, 2052};
-
-// The build machine's source tree, seen through Wine's drive for the Unix root.
-std::wstring SourceDir() { return L"Z:" + vd::Utf8ToWide(VD_SOURCE_DIR); }
+const std::span<const vd::TextEntry> kUiTable = vd::ui_text::kAll;
 
 std::wstring ShippedFile(int id) {
   return vdtest::BinDir() + L"lang\\lang\\qvcertd_Lumora_" + std::to_wstring(id) + L".lng";
@@ -31,50 +31,17 @@ vd::LangSection ShippedStrings(int id) {
   return content[L"strings"];
 }
 
-void ListSources(const std::wstring& dir, std::vector<std::wstring>& out) {
-  WIN32_FIND_DATAW fd;
-  HANDLE h = ::FindFirstFileW((dir + L"\\*").c_str(), &fd);
-  if (h == INVALID_HANDLE_VALUE) return;
-  do {
-    std::wstring name = fd.cFileName;
-    if (name == L"." || name == L"..") continue;
-    if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      ListSources(dir + L"\\" + name, out);
-    } else if (name.ends_with(L".cpp") || name.ends_with(L".h")) {
-      out.push_back(dir + L"\\" + name);
-    }
-  } while (::FindNextFileW(h, &fd));
-  ::FindClose(h);
-}
-
-// Every call of the form Name(<number>, L"default") in the program's folders: LangString itself and the
-// helpers that wrap it. Ids with two different defaults in the code keep both.
+// Every text the program looks up: the tables of each subsystem. An id with two defaults keeps both.
 std::multimap<int, std::wstring> LookupsInCode() {
-  std::vector<std::wstring> files;
-  for (const wchar_t* folder : {L"app", L"ui", L"token", L"secure", L"sysinfo", L"lang"}) {
-    ListSources(SourceDir() + L"\\" + folder, files);
-  }
-  static const std::regex call(R"(\b[A-Za-z_]\w*\s*\(\s*(\d+)\s*,\s*L"((?:[^"\\]|\\.)*)\")");
   std::multimap<int, std::wstring> found;
-  for (const std::wstring& f : files) {
-    std::vector<uint8_t> bytes = vdtest::ReadFileBytes(f);
-    std::string text(bytes.begin(), bytes.end());
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), call); it != std::sregex_iterator(); ++it) {
-      found.emplace(std::stoi((*it)[1].str()), vd::Utf8ToWide((*it)[2].str()));
-    }
+  for (std::span<const vd::TextEntry> table : {kUiTable}) {
+    for (const vd::TextEntry& e : table) found.emplace(e.id, e.english);
   }
   return found;
 }
 
-// The printf conversions of a format, in order ("%%" is not one).
-std::vector<std::wstring> Conversions(const std::wstring& format) {
-  static const std::wregex conv(LR"(%[-+ #0]*\d*(?:\.\d+)?(?:hh|h|ll|l|L|z|j|t|I64|I32|I)?[diouxXeEfgGcsSp%])");
-  std::vector<std::wstring> out;
-  for (auto it = std::wsregex_iterator(format.begin(), format.end(), conv); it != std::wsregex_iterator(); ++it) {
-    if (it->str() != L"%%") out.push_back(it->str());
-  }
-  return out;
-}
+// The conversions of a format by the rule the program applies to translations.
+std::vector<std::wstring> Conversions(const std::wstring& format) { return vd::FormatConversions(format); }
 
 TEST(ShippedLanguageFiles, LoadFromTheInstalledLayout) {
   for (int id : kShipped) {
@@ -93,9 +60,10 @@ TEST(ShippedLanguageFiles, LoadFromTheInstalledLayout) {
 
 TEST(ShippedLanguageFiles, HoldEveryIdTheCodeLooksUp) {
   auto lookups = LookupsInCode();
-  // The scan must see the code: these lookups are known to exist.
+  // The tables must be there: these lookups are known to exist.
   ASSERT_GT(lookups.size(), 10u);
   ASSERT_EQ(lookups.count(90000), 1u);
+  ASSERT_EQ(lookups.count(11000), 2u) << "one id, two defaults";
   for (int file : kShipped) {
     SCOPED_TRACE(file);
     vd::LangSection strings = ShippedStrings(file);

@@ -96,7 +96,7 @@ struct Receiver {
   LONGLONG eventAt = 0, registeredAt = 0;
 
   static LRESULT CALLBACK Proc(HWND h, UINT m, WPARAM w, LPARAM l) {
-    if (m == vd::TokenEventMessage && (w & 0xFFFF) == TOKEN_EVT_INSERTED) {
+    if (m == vd::kTokenEventMessage && (w & 0xFFFF) == TOKEN_EVT_INSERTED) {
       auto* self = reinterpret_cast<Receiver*>(::GetWindowLongPtrW(h, GWLP_USERDATA));
       self->eventAt = Now();
       self->manager->OnTokenInserted(static_cast<CK_SLOT_ID>(w >> 16));
@@ -173,7 +173,7 @@ void InsertionToRegistration(int certs) {
   vd::TokenManager manager;
   Receiver receiver{&manager};
   HWND window = MakeWindow(&receiver);
-  if (manager.Load() != CKR_OK || manager.StartMonitor(window, vd::TokenEventMessage) != CKR_OK) {
+  if (manager.Load() != CKR_OK || manager.StartMonitor(window, vd::kTokenEventMessage) != CKR_OK) {
     printf("cannot bind the token module\n");
     return;
   }

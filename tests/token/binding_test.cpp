@@ -25,7 +25,7 @@ TEST_F(Binding, BrokenModulesAreRefusedAndReleased) {
     EXPECT_EQ(manager.AuxFunctions(), nullptr) << r.what;
     EXPECT_EQ(::GetModuleHandleW(r.file), nullptr) << r.what << " stayed loaded";
     EXPECT_EQ(manager.Unload(), static_cast<CK_RV>(CKR_OK)) << r.what;
-    EXPECT_EQ(manager.StartMonitor(nullptr, vd::TokenEventMessage), static_cast<CK_RV>(CKR_OK)) << r.what;
+    EXPECT_EQ(manager.StartMonitor(nullptr, vd::kTokenEventMessage), static_cast<CK_RV>(CKR_OK)) << r.what;
     EXPECT_FALSE(manager.IsMonitorRunning()) << r.what;  // no event entry to wait in
   }
 }

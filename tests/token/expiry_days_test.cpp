@@ -2,21 +2,12 @@
 
 #include "expiry.h"
 #include "expiry_test_util.h"
-#include "scoped_language.h"
 
 namespace {
 
 using expirytest::Cert;
 using expirytest::FromNow;
 using expirytest::MadeAt;
-
-const wchar_t kSoon[] = L"The certificate saved in the USBKey will be expired in %d Day, please renew the certificate!";
-const wchar_t kExpired[] = L"The certificate saved in the USBKey is expired, please renew the certificate!";
-
-std::wstring Soon(int days) {
-  std::wstring s = kSoon;
-  return s.replace(s.find(L"%d"), 2, std::to_wstring(days));
-}
 
 TEST(ExpiryDays, DayCountAndHorizon) {
   const FILETIME now = {0x5A0B1C00, 0x01DC7A2B};  // any fixed moment
@@ -48,26 +39,6 @@ TEST(ExpiryDays, DayCountAndHorizon) {
   }
 }
 
-TEST(ExpiryMessage, DefaultsAndTranslations) {
-  {
-    vdtest::ScopedLanguage none(L"");
-    EXPECT_EQ(vd::ExpiryMessage(30), Soon(30));
-    EXPECT_EQ(vd::ExpiryMessage(1), Soon(1));
-    EXPECT_EQ(vd::ExpiryMessage(0), Soon(0));
-    EXPECT_EQ(vd::ExpiryMessage(-1), kExpired);
-  }
-  {
-    // A translation is untrusted text: only %d takes the number, anything else shows as written.
-    vdtest::ScopedLanguage odd(L"90000=%s left %d%% %x %\r\n90001=gone %d\r\n");
-    EXPECT_EQ(vd::ExpiryMessage(7), L"%s left 7% %x %");
-    EXPECT_EQ(vd::ExpiryMessage(-3), L"gone %d");
-  }
-  {
-    vdtest::ScopedLanguage longer(L"90000=" + std::wstring(300, L'x') + L"%d\r\n");
-    EXPECT_EQ(vd::ExpiryMessage(5), std::wstring(255, L'x'));
-  }
-}
-
 // Replaces the modal dialog for one test: records each day count, ticks the box at a chosen call.
 class ExpiryCheck : public ::testing::Test {
  protected:
@@ -75,12 +46,8 @@ class ExpiryCheck : public ::testing::Test {
     shown_.clear();
     tickAt_ = -1;
     vd::ResetExpiryWarnings();
-    previous_ = vd::SetExpiryPrompt(&Record);
   }
-  void TearDown() override {
-    vd::SetExpiryPrompt(previous_);
-    vd::ResetExpiryWarnings();
-  }
+  void TearDown() override { vd::ResetExpiryWarnings(); }
   static bool Record(int days) {
     shown_.push_back(days);
     return static_cast<int>(shown_.size()) - 1 == tickAt_;
@@ -93,7 +60,6 @@ class ExpiryCheck : public ::testing::Test {
 
   static inline std::vector<int> shown_;
   static inline int tickAt_ = -1;
-  vd::ExpiryPrompt previous_ = nullptr;
 };
 
 TEST_F(ExpiryCheck, OneCertificateEachByTable) {
@@ -109,7 +75,7 @@ TEST_F(ExpiryCheck, OneCertificateEachByTable) {
     SCOPED_TRACE(testing::PrintToString(std::wstring(row.cert)));
     shown_.clear();
     FILETIME now = row.cert[0] ? MadeAt(row.cert) : FILETIME{};
-    vd::CheckExpiryAt(Certs({row.cert}), 30, now);
+    vd::CheckExpiryAt(Certs({row.cert}), 30, now, &Record);
     EXPECT_EQ(shown_, row.shown);
   }
 }
@@ -117,7 +83,7 @@ TEST_F(ExpiryCheck, OneCertificateEachByTable) {
 TEST_F(ExpiryCheck, EveryExpiringCertificateInListOrder) {
   FILETIME now = MadeAt(L"exp_29d12h.der");
   vd::CheckExpiryAt(Certs({L"expired.der", L"sign.der", L"garbage.der", L"exp_29d12h.der", L"exp_p6h.der"}), 30,
-                    now);
+                    now, &Record);
   EXPECT_EQ(shown_, (std::vector<int>{-1, 30, 1}));
   EXPECT_TRUE(vd::ExpiryWarningsOn());
 }
@@ -126,26 +92,32 @@ TEST_F(ExpiryCheck, TickingTheBoxSilencesTheRestOfTheRun) {
   FILETIME now = MadeAt(L"exp_29d12h.der");
   auto three = Certs({L"exp_29d12h.der", L"expired.der", L"exp_p6h.der"});
   tickAt_ = 0;
-  vd::CheckExpiryAt(three, 30, now);
+  vd::CheckExpiryAt(three, 30, now, &Record);
   EXPECT_EQ(shown_, std::vector<int>{30});
   EXPECT_FALSE(vd::ExpiryWarningsOn());
 
   // A later token, even one with an expired certificate, gets no dialog either.
-  vd::CheckExpiryAt(Certs({L"expired.der"}), 30, now);
-  vd::CheckExpiry(Certs({L"expired.der"}), 30);
+  vd::CheckExpiryAt(Certs({L"expired.der"}), 30, now, &Record);
+  vd::CheckExpiry(Certs({L"expired.der"}), 30, &Record);
   EXPECT_EQ(shown_, std::vector<int>{30});
 }
 
 TEST_F(ExpiryCheck, TickingInTheMiddleStopsAfterIt) {
   FILETIME now = MadeAt(L"exp_29d12h.der");
   tickAt_ = 1;
-  vd::CheckExpiryAt(Certs({L"exp_29d12h.der", L"expired.der", L"exp_p6h.der"}), 30, now);
+  vd::CheckExpiryAt(Certs({L"exp_29d12h.der", L"expired.der", L"exp_p6h.der"}), 30, now, &Record);
   EXPECT_EQ(shown_, (std::vector<int>{30, -1}));
+}
+
+TEST_F(ExpiryCheck, WithoutAPromptNothingIsShownAndTheSwitchStaysOn) {
+  vd::CheckExpiryAt(Certs({L"expired.der"}), 30, MadeAt(L"expired.der"), nullptr);
+  EXPECT_TRUE(shown_.empty());
+  EXPECT_TRUE(vd::ExpiryWarningsOn());
 }
 
 TEST_F(ExpiryCheck, CurrentTimeIsUsedWithoutAGivenMoment) {
   // Whatever the age of the set, an expired certificate is warned about and a far one is not.
-  vd::CheckExpiry(Certs({L"sign.der", L"expired.der"}), 30);
+  vd::CheckExpiry(Certs({L"sign.der", L"expired.der"}), 30, &Record);
   ASSERT_EQ(shown_.size(), 1u);
   EXPECT_LT(shown_[0], 0);
 }

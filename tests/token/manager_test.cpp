@@ -246,11 +246,11 @@ bool RecordWarning(int days) {
 
 TEST_F(Manager, InsertionWarnsAboutExpiringCertificatesInListOrder) {
   vd::ResetExpiryWarnings();
-  vd::ExpiryPrompt previous = vd::SetExpiryPrompt(&RecordWarning);
   g_warnedDays.clear();
   Tokenctl(L"insert 2");
   for (const wchar_t* c : {L"expired.der", L"enc.der", L"expiring.der"}) AddCert(L"2 " + CertArg(c) + L" --key none");
   vd::TokenManager manager;
+  manager.SetExpiryPrompt(&RecordWarning);
   ASSERT_EQ(manager.Load(), CKR_OK);
   EXPECT_TRUE(g_warnedDays.empty());  // taking stock at start-up warns about nothing
 
@@ -258,7 +258,6 @@ TEST_F(Manager, InsertionWarnsAboutExpiringCertificatesInListOrder) {
   manager.OnTokenRemoved(2);
   Tokenctl(L"insert 2");
   manager.OnTokenInserted(2);
-  vd::SetExpiryPrompt(previous);
   ASSERT_EQ(g_warnedDays.size(), 2u);
   EXPECT_LT(g_warnedDays[0], 0);  // expired.der first, as the token lists it
   EXPECT_GT(g_warnedDays[1], 0);  // then expiring.der; enc.der is not due

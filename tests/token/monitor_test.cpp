@@ -44,7 +44,7 @@ class EventWindow {
 
  private:
   static LRESULT CALLBACK Proc(HWND h, UINT m, WPARAM w, LPARAM l) {
-    if (m == vd::TokenEventMessage) {
+    if (m == vd::kTokenEventMessage) {
       reinterpret_cast<EventWindow*>(::GetWindowLongPtrW(h, GWLP_USERDATA))->events_.push_back({w, l});
       return 0;
     }
@@ -61,9 +61,9 @@ TEST_F(Monitor, EachEventIsPostedOnceEvenAfterASecondStart) {
   ASSERT_NE(window.hwnd(), nullptr);
   vd::TokenManager manager;
   ASSERT_EQ(manager.Load(), CKR_OK);
-  ASSERT_EQ(manager.StartMonitor(window.hwnd(), vd::TokenEventMessage), CKR_OK);
+  ASSERT_EQ(manager.StartMonitor(window.hwnd(), vd::kTokenEventMessage), CKR_OK);
   EXPECT_TRUE(manager.IsMonitorRunning());
-  ASSERT_EQ(manager.StartMonitor(window.hwnd(), vd::TokenEventMessage), CKR_OK);
+  ASSERT_EQ(manager.StartMonitor(window.hwnd(), vd::kTokenEventMessage), CKR_OK);
 
   Tokenctl(L"insert 3");
   Tokenctl(L"event 3 259 2");
@@ -87,7 +87,7 @@ TEST_F(Monitor, FinalizeEndsTheMonitor) {
   EventWindow window;
   vd::TokenManager manager;
   ASSERT_EQ(manager.Load(), CKR_OK);
-  ASSERT_EQ(manager.StartMonitor(window.hwnd(), vd::TokenEventMessage), CKR_OK);
+  ASSERT_EQ(manager.StartMonitor(window.hwnd(), vd::kTokenEventMessage), CKR_OK);
   ASSERT_TRUE(manager.IsMonitorRunning());
   DWORD start = ::GetTickCount();
   EXPECT_EQ(manager.Unload(), CKR_OK);
@@ -96,7 +96,7 @@ TEST_F(Monitor, FinalizeEndsTheMonitor) {
 
   // Bound again, the monitor can start anew and still delivers.
   ASSERT_EQ(manager.Load(), CKR_OK);
-  ASSERT_EQ(manager.StartMonitor(window.hwnd(), vd::TokenEventMessage), CKR_OK);
+  ASSERT_EQ(manager.StartMonitor(window.hwnd(), vd::kTokenEventMessage), CKR_OK);
   Tokenctl(L"insert 5");
   auto events = window.PumpUntil(1, 10000);
   ASSERT_EQ(events.size(), 1u);

@@ -89,10 +89,6 @@ class FakeTokens final : public vd::TokenPort {
     std::lock_guard<std::mutex> g(s_->lock);
     return !s_->tokens.empty();
   }
-  size_t TokenCount() override {
-    std::lock_guard<std::mutex> g(s_->lock);
-    return s_->tokens.size();
-  }
   std::vector<vd::TokenView> Snapshot() override {
     std::lock_guard<std::mutex> g(s_->lock);
     return s_->tokens;
@@ -128,11 +124,10 @@ class FakePopups final : public vd::PopupPort {
     std::optional<std::pair<bool, unsigned>> setNotifierAnswer;
   };
 
-  explicit FakePopups(Shared* s) : s_(s), real_(vd::MakeDefaultPopupPort()) {}
+  explicit FakePopups(Shared* s) : s_(s) {}
   std::unique_ptr<vd::UsagePopup> CreateUsagePopup(HWND, std::time_t start) override {
     return std::make_unique<Popup>(++s_->created, s_->startOverride ? s_->startOverride : start, &s_->shown);
   }
-  std::wstring ReminderText(int minutes) override { return real_->ReminderText(minutes); }
   std::unique_ptr<vd::BalloonSink> CreateBalloon(HWND) override { return nullptr; }
   void ShowAbout(HWND) override { ++s_->aboutShown; }
   bool RunSetNotifier(HWND, bool* enabled, unsigned* minutes) override {
@@ -144,7 +139,6 @@ class FakePopups final : public vd::PopupPort {
 
  private:
   Shared* s_;
-  std::unique_ptr<vd::PopupPort> real_;
 };
 
 }  // namespace vdtest

@@ -5,6 +5,7 @@
 
 #include "notifier_settings.h"
 #include "popup_registry.h"
+#include "scoped_language.h"
 
 namespace {
 
@@ -84,27 +85,29 @@ TEST(UsageReminder, MinuteInProgressPicksTheForm) {
 }
 
 TEST(UsageReminder, UntrustedFormatsAreRefused) {
+  // A translated reminder is used only when its conversions are the default's; otherwise the English one.
   struct Row {
     const wchar_t* format;
-    std::initializer_list<int> values;
-    const wchar_t* out;  // null: refused
+    int minute;        // below 60 the minutes form (one number), from 60 the hours form (two numbers)
+    const wchar_t* out;  // null: refused, the English default shows
   } rows[] = {
-      {L"used %d min", {5}, L"used 5 min"},
-      {L"%d h %d m", {1, 0}, L"1 h 0 m"},
-      {L"100%% sure: %d", {3}, L"100% sure: 3"},
-      {L"%s minutes", {5}, nullptr},
-      {L"%d %d", {5}, nullptr},
-      {L"%d", {5, 6}, nullptr},
-      {L"trailing %", {}, nullptr},
-      {L"%n", {}, nullptr},
+      {L"used %d min", 5, L"used 5 min"},
+      {L"%d h %d m", 60, L"1 h 0 m"},
+      {L"100%% sure: %d", 3, L"100% sure: 3"},
+      {L"%s minutes", 5, nullptr},
+      {L"%d %d", 5, nullptr},
+      {L"%d", 61, nullptr},
+      {L"trailing %", 5, nullptr},
+      {L"%n", 5, nullptr},
   };
   for (const Row& r : rows) {
-    auto got = vd::FormatCounts(r.format, r.values);
+    const int id = r.minute < 60 ? 200113 : 200114;
+    vdtest::ScopedLanguage language(std::to_wstring(id) + L"=" + r.format + L"\r\n");
+    const std::wstring got = vd::UsageReminderText(r.minute);
     if (r.out) {
-      ASSERT_TRUE(got) << r.format;
-      EXPECT_EQ(*got, r.out);
+      EXPECT_EQ(got, r.out) << r.format;
     } else {
-      EXPECT_FALSE(got) << r.format;
+      EXPECT_EQ(got.rfind(L"Certificate Manager\n\n\n\nYour USBKey has been used for ", 0), 0u) << r.format;
     }
   }
 }

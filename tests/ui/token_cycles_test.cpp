@@ -74,7 +74,7 @@ TEST(TokenCycles, EveryInsertionAndRemovalIsSeenOnceWithoutStaleEntriesOrGrowth)
 
   int inserted = 0, removed = 0;
   vd::DialogServices services;
-  services.tokens = vd::MakeTokenManagerPort();
+  services.tokens = vd::MakeTokenManagerPort(nullptr);
   services.popups = vd::MakeDefaultPopupPort();
   services.settleDelayMs = 0;
   services.notificationObserver = [&](const std::wstring& text, int) {

@@ -14,6 +14,8 @@ namespace {
 constexpr CK_ULONG kMaxAttributeLength = 1u << 20;
 // A search that never runs dry is a broken module, not a token with this many certificates.
 constexpr size_t kMaxCertificates = 4096;
+// An inserted token's certificates are warned about when they expire within this many days.
+constexpr int kExpiryHorizonDays = 30;
 
 }  // namespace
 
@@ -151,7 +153,7 @@ void TokenManager::OnTokenInserted(CK_SLOT_ID slot) {
         for (const TokenCertificate& c : t.certificates) values.push_back(c.value);
   });
   // Outside the lock: the warning is modal and the event worker must not wait for the user.
-  CheckExpiry(values, 30);
+  CheckExpiry(values, kExpiryHorizonDays, expiryPrompt_);
   LaunchHomePage(slot);
 }
 

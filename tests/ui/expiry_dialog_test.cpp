@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "expiry.h"
+#include "expiry_dialog.h"
 #include "expiry_ids.h"
 #include "expiry_test_util.h"
 #include "scoped_language.h"
@@ -14,6 +15,36 @@
 namespace {
 
 using expirytest::Cert;
+
+const wchar_t kSoon[] = L"The certificate saved in the USBKey will be expired in %d Day, please renew the certificate!";
+const wchar_t kExpired[] = L"The certificate saved in the USBKey is expired, please renew the certificate!";
+
+std::wstring Soon(int days) {
+  std::wstring s = kSoon;
+  return s.replace(s.find(L"%d"), 2, std::to_wstring(days));
+}
+
+TEST(ExpiryMessage, DefaultsAndTranslations) {
+  {
+    vdtest::ScopedLanguage none(L"");
+    EXPECT_EQ(vd::ExpiryMessage(30), Soon(30));
+    EXPECT_EQ(vd::ExpiryMessage(1), Soon(1));
+    EXPECT_EQ(vd::ExpiryMessage(0), Soon(0));
+    EXPECT_EQ(vd::ExpiryMessage(-1), kExpired);
+  }
+  {
+    // A translation is untrusted text: with conversions other than the default's it is not used at all;
+    // a text that is no format shows as written.
+    vdtest::ScopedLanguage odd(L"90000=%s left %d%% %x %\r\n90001=gone %d\r\n");
+    EXPECT_EQ(vd::ExpiryMessage(7), Soon(7));
+    EXPECT_EQ(vd::ExpiryMessage(-3), L"gone %d");
+  }
+  {
+    vdtest::ScopedLanguage longer(L"90000=" + std::wstring(300, L'x') + L"%d\r\n");
+    EXPECT_EQ(vd::ExpiryMessage(5), std::wstring(255, L'x'));
+  }
+}
+
 
 // What the clicker saw of one "Check Cert" dialog.
 struct Seen {
@@ -163,7 +194,7 @@ TEST_F(ExpiryDialogTest, ThreeCertificatesTickedInTheFirstGiveOneDialog) {
   std::vector<std::vector<uint8_t>> three = {Cert(L"exp_29d12h.der"), Cert(L"expired.der"), Cert(L"exp_p6h.der")};
   {
     Clicker clicker({{false, IDOK}, {false, IDCANCEL}, {false, IDOK}});
-    vd::CheckExpiryAt(three, 30, now);
+    vd::CheckExpiryAt(three, 30, now, vd::ExpiryDialog);
     const auto& seen = clicker.Finish();
     ASSERT_EQ(seen.size(), 3u);
     EXPECT_NE(seen[0].message.find(L" 30 Day"), std::wstring::npos);
@@ -172,7 +203,7 @@ TEST_F(ExpiryDialogTest, ThreeCertificatesTickedInTheFirstGiveOneDialog) {
   }
   {
     Clicker clicker({{true, IDOK}});
-    vd::CheckExpiryAt(three, 30, now);
+    vd::CheckExpiryAt(three, 30, now, vd::ExpiryDialog);
     EXPECT_EQ(clicker.Finish().size(), 1u);
     EXPECT_FALSE(vd::ExpiryWarningsOn());
   }

@@ -49,7 +49,6 @@ class DefaultPopupPort final : public PopupPort {
     popup->Create(owner);
     return popup;
   }
-  std::wstring ReminderText(int minutesInUse) override { return UsageReminderText(minutesInUse); }
   std::unique_ptr<BalloonSink> CreateBalloon(HWND) override {
     auto sink = std::make_unique<BalloonWindowSink>();
     if (!sink->Create()) return nullptr;

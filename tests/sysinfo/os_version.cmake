@@ -1,1 +1,0 @@
-vd_add_gtest(NAME os_version_test SOURCES os_version_test.cpp LIBS vdsysinfo)

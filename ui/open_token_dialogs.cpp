@@ -1,0 +1,27 @@
+#include "open_token_dialogs.h"
+
+#include "token_dialogs.h"
+
+namespace vd {
+
+HWND OpenTokenDialogs::Find(Kind kind, unsigned long key) const {
+  const auto& dialogs = Of(kind);
+  auto it = dialogs.find(key);
+  return it == dialogs.end() ? nullptr : it->second;
+}
+
+void OpenTokenDialogs::EndFor(unsigned long key) {
+  for (auto* dialogs : {&pin_, &name_}) {
+    auto it = dialogs->find(key);
+    if (it == dialogs->end()) continue;
+    ::PostMessageW(it->second, kTokenRemovedMessage, 0, 0);
+    dialogs->erase(it);
+  }
+}
+
+void OpenTokenDialogs::Clear() {
+  pin_.clear();
+  name_.clear();
+}
+
+}  // namespace vd
