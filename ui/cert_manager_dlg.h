@@ -89,7 +89,7 @@ class CertManagerDlg : public AttachedWindow {
   HINSTANCE instance_ = nullptr;
   DialogServices services_;
   std::wstring messageCaption_;
-  HICON icon_ = nullptr;
+  HICON icon_ = nullptr;  // a shared resource icon: the system owns it
   UINT instanceMessage_ = 0;
   bool quiet_ = false;
   std::atomic<bool> exit_{false};

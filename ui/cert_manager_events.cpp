@@ -103,7 +103,7 @@ void CertManagerDlg::OnProgress(WORD code, unsigned long key, LPARAM extra) {
       tray_.ShowNotification(Text(*row.text), kNotificationSeconds);
     } else {
       for (const ObjectName& n : kObjectNames) {
-        if (n.object != extra) continue;
+        if (static_cast<LPARAM>(n.object) != extra) continue;
         const std::wstring name = Text(*n.text);
         tray_.ShowNotification(FormatText(*row.text, {name.c_str()}), kNotificationSeconds);
       }
