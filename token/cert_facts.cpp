@@ -43,27 +43,40 @@ UniqueCertContext DecodeCertificate(const std::vector<uint8_t>& value) {
 std::wstring MakeDisplayName(const std::vector<uint8_t>& value) {
   auto cert = DecodeCertificate(value);
   if (!cert) return {};
-  return SimpleName(cert.get(), 0) + L"'s " + SimpleName(cert.get(), CERT_NAME_ISSUER_FLAG) + L" ID";
+  return MakeDisplayName(cert.get());
+}
+
+std::wstring MakeDisplayName(PCCERT_CONTEXT cert) {
+  return SimpleName(cert, 0) + L"'s " + SimpleName(cert, CERT_NAME_ISSUER_FLAG) + L" ID";
+}
+
+// The modulus's place in the certificate's public key: *pos and *length, or false for DER that is not an
+// RSA key.
+static bool LocateModulus(PCCERT_CONTEXT cert, const uint8_t** p, size_t* pos, size_t* length) {
+  // RSAPublicKey ::= SEQUENCE { modulus INTEGER, publicExponent INTEGER }. The lengths come from the
+  // token, so each one is checked against what is really there.
+  const CRYPT_BIT_BLOB& key = cert->pCertInfo->SubjectPublicKeyInfo.PublicKey;
+  *p = key.pbData;
+  const size_t n = key.cbData;
+  *pos = 0;
+  if (!*p || n < 2 || (*p)[(*pos)++] != 0x30) return false;
+  if (!ReadDerLength(*p, n, pos, length)) return false;
+  if (*pos >= n || (*p)[(*pos)++] != 0x02) return false;
+  if (!ReadDerLength(*p, n, pos, length)) return false;
+  if (*length > 0 && (*p)[*pos] == 0x00) {
+    ++*pos;
+    --*length;
+  }
+  return true;
 }
 
 CK_RV ExtractModulus(const std::vector<uint8_t>& value, uint8_t* out, size_t* size) {
   if (value.empty() || !size) return CKR_ARGUMENTS_BAD;
   auto cert = DecodeCertificate(value);
   if (!cert) return CKR_GENERAL_ERROR;
-  // RSAPublicKey ::= SEQUENCE { modulus INTEGER, publicExponent INTEGER }. The lengths come from the
-  // token, so each one is checked against what is really there.
-  const CRYPT_BIT_BLOB& key = cert.get()->pCertInfo->SubjectPublicKeyInfo.PublicKey;
-  const uint8_t* p = key.pbData;
-  size_t n = key.cbData;
+  const uint8_t* p = nullptr;
   size_t pos = 0, length = 0;
-  if (!p || n < 2 || p[pos++] != 0x30) return CKR_GENERAL_ERROR;
-  if (!ReadDerLength(p, n, &pos, &length)) return CKR_GENERAL_ERROR;
-  if (pos >= n || p[pos++] != 0x02) return CKR_GENERAL_ERROR;
-  if (!ReadDerLength(p, n, &pos, &length)) return CKR_GENERAL_ERROR;
-  if (length > 0 && p[pos] == 0x00) {
-    ++pos;
-    --length;
-  }
+  if (!LocateModulus(cert.get(), &p, &pos, &length)) return CKR_GENERAL_ERROR;
   if (!out) {
     *size = length;
     return CKR_OK;
@@ -75,6 +88,13 @@ CK_RV ExtractModulus(const std::vector<uint8_t>& value, uint8_t* out, size_t* si
   if (length > 0) std::memcpy(out, p + pos, length);
   *size = length;
   return CKR_OK;
+}
+
+std::optional<std::vector<uint8_t>> ExtractModulus(PCCERT_CONTEXT cert) {
+  const uint8_t* p = nullptr;
+  size_t pos = 0, length = 0;
+  if (!cert || !LocateModulus(cert, &p, &pos, &length)) return std::nullopt;
+  return std::vector<uint8_t>(p + pos, p + pos + length);
 }
 
 std::optional<std::vector<uint8_t>> ExtractModulus(const std::vector<uint8_t>& value) {
@@ -89,8 +109,12 @@ std::optional<std::vector<uint8_t>> ExtractModulus(const std::vector<uint8_t>& v
 std::optional<const wchar_t*> ChooseStoreByContents(const std::vector<uint8_t>& value) {
   auto cert = DecodeCertificate(value);
   if (!cert) return std::nullopt;
-  PCERT_INFO info = cert.get()->pCertInfo;
-  const CERT_CONTEXT* c = cert.get();
+  return ChooseStoreForCertificate(*cert.get());
+}
+
+const wchar_t* ChooseStoreForCertificate(const CERT_CONTEXT& cert) {
+  const CERT_CONTEXT* c = &cert;
+  PCERT_INFO info = c->pCertInfo;
   if (::CryptVerifyCertificateSignature(0, X509_ASN_ENCODING, c->pbCertEncoded, c->cbCertEncoded,
                                         &info->SubjectPublicKeyInfo))
     return L"ROOT";

@@ -24,10 +24,11 @@ std::vector<BYTE> KeyProvInfo(PCCERT_CONTEXT cert) {
   return data;
 }
 
-// Deletes every MY entry the predicate picks. The deletions wait until the enumeration is over: deleting
-// inside the loop can make the enumeration return the same entry for ever.
+// Deletes every MY entry the predicate picks; `deleted` (when given) receives their encoded values. The
+// deletions wait until the enumeration is over: deleting inside the loop can make the enumeration return
+// the same entry for ever.
 template <typename Pred>
-void DeleteMatching(HCERTSTORE store, Pred pick) {
+void DeleteMatching(HCERTSTORE store, Pred pick, std::vector<std::vector<uint8_t>>* deleted = nullptr) {
   std::vector<PCCERT_CONTEXT> doomed;
   PCCERT_CONTEXT c = nullptr;
   while ((c = ::CertEnumCertificatesInStore(store, c)) != nullptr) {
@@ -37,14 +38,10 @@ void DeleteMatching(HCERTSTORE store, Pred pick) {
     if (!info->pwszContainerName || !info->pwszProvName) continue;
     if (pick(*info)) doomed.push_back(::CertDuplicateCertificateContext(c));
   }
-  for (PCCERT_CONTEXT d : doomed) ::CertDeleteCertificateFromStore(d);  // frees d
-}
-
-std::vector<char> AnsiWithNul(const std::wstring& s) {
-  std::string a = WideToAnsi(s);
-  std::vector<char> v(a.begin(), a.end());
-  v.push_back('\0');
-  return v;
+  for (PCCERT_CONTEXT d : doomed) {
+    if (deleted) deleted->emplace_back(d->pbCertEncoded, d->pbCertEncoded + d->cbCertEncoded);
+    ::CertDeleteCertificateFromStore(d);  // frees d
+  }
 }
 
 }  // namespace
@@ -82,83 +79,28 @@ std::optional<std::wstring> StoreRegistrar::ContainerPath(CK_SLOT_ID slot, const
   return path;
 }
 
-bool StoreRegistrar::KeyIsOnToken(CK_SLOT_ID slot, const TokenCertificate& cert) {
-  CK_FUNCTION_LIST* fl = module_.Functions();
-  if (!TokenPresent(fl, slot)) return false;
-  auto modulus = ExtractModulus(cert.value);
-  if (!modulus || modulus->empty()) return false;
-  std::vector<char> container = AnsiWithNul(cert.container);
-  Pkcs11Session session;
-  if (session.Open(fl, slot) != CKR_OK) return false;
-  CK_OBJECT_CLASS cls = CKO_PRIVATE_KEY;
-  CK_ATTRIBUTE tmpl[] = {
-      {CKA_CLASS, &cls, sizeof cls},
-      {CKA_VENDOR_CONTAINER, container.data(), static_cast<CK_ULONG>(container.size())},
-      {CKA_MODULUS, modulus->data(), static_cast<CK_ULONG>(modulus->size())},
-  };
-  if (fl->C_FindObjectsInit(session.get(), tmpl, 3) != CKR_OK) return false;
-  CK_OBJECT_HANDLE key = 0;
-  CK_ULONG count = 0;
-  CK_RV rv = fl->C_FindObjects(session.get(), &key, 1, &count);
-  fl->C_FindObjectsFinal(session.get());
-  return rv == CKR_OK && count == 1;
-}
-
-CK_RV StoreRegistrar::FindKeySpec(CK_SLOT_ID slot, const std::vector<uint8_t>& id, const std::wstring& container,
-                                  DWORD* keySpec) {
-  CK_FUNCTION_LIST* fl = module_.Functions();
-  if (!TokenPresent(fl, slot)) return CKR_DEVICE_REMOVED;
-  Pkcs11Session session;
-  CK_RV rv = session.Open(fl, slot);
-  if (rv != CKR_OK) return rv;
-  std::vector<char> name = AnsiWithNul(container);
-  std::vector<uint8_t> idCopy = id;
-  CK_OBJECT_CLASS cls = CKO_PRIVATE_KEY;
-  CK_KEY_TYPE type = CKK_RSA;
-  CK_ATTRIBUTE tmpl[] = {
-      {CKA_CLASS, &cls, sizeof cls},
-      {CKA_KEY_TYPE, &type, sizeof type},
-      {CKA_ID, idCopy.empty() ? nullptr : idCopy.data(), static_cast<CK_ULONG>(idCopy.size())},
-      {CKA_VENDOR_CONTAINER, name.data(), static_cast<CK_ULONG>(name.size())},
-  };
-  rv = fl->C_FindObjectsInit(session.get(), tmpl, 4);
-  if (rv != CKR_OK) return rv;
-  CK_OBJECT_HANDLE key = 0;
-  CK_ULONG count = 0;
-  rv = fl->C_FindObjects(session.get(), &key, 1, &count);
-  CK_RV finalRv = fl->C_FindObjectsFinal(session.get());
-  if (rv == CKR_OK) rv = finalRv;
-  if (rv != CKR_OK) return rv;
-  if (count != 1) return CKR_TEMPLATE_INCONSISTENT;
-  CK_BBOOL encrypt = CK_FALSE;
-  CK_ATTRIBUTE attr = {CKA_ENCRYPT, &encrypt, sizeof encrypt};
-  rv = fl->C_GetAttributeValue(session.get(), key, &attr, 1);
-  if (rv != CKR_OK) return rv;
-  if (attr.ulValueLen != sizeof encrypt) return CKR_ATTRIBUTE_VALUE_INVALID;
-  *keySpec = encrypt ? AT_KEYEXCHANGE : AT_SIGNATURE;
-  return session.Close();
-}
-
-bool StoreRegistrar::RegisterCertificate(CK_SLOT_ID slot, TokenCertificate& cert, StoreBatch* batch) {
+bool StoreRegistrar::RegisterCertificate(CK_SLOT_ID slot, TokenCertificate& cert, StoreBatch* batch,
+                                         const TokenKeys* keys) {
   StoreBatch local;
   StoreBatch& stores = batch ? *batch : local;
-  const wchar_t* storeName = L"MY";
-  bool toMy = KeyIsOnToken(slot, cert);
-  if (!toMy) {
-    auto chosen = ChooseStoreByContents(cert.value);
-    if (!chosen) return false;
-    storeName = *chosen;
+  // Decoded once; everything below reads this context.
+  UniqueCertContext context = DecodeCertificate(cert.value);
+  if (!context) return false;
+  TokenKeys own;
+  if (!keys) {
+    own = TokenKeys::Read(module_.Functions(), slot);
+    keys = &own;
   }
+  std::optional<std::vector<uint8_t>> modulus = ExtractModulus(context.get());
+  const bool toMy = modulus && keys->KeyIsOnToken(cert.container, *modulus);
+  const wchar_t* storeName = toMy ? L"MY" : ChooseStoreForCertificate(*context.get());
   HCERTSTORE store = stores.Get(storeName);
   if (!store) return false;
   auto path = ContainerPath(slot, cert);
   if (!path) return false;
 
   DWORD keySpec = AT_KEYEXCHANGE;
-  bool keyFound = FindKeySpec(slot, cert.id, cert.container, &keySpec) == CKR_OK;
-  UniqueCertContext context = DecodeCertificate(cert.value);
-  if (!context) return false;
-  if (!keyFound) keySpec = KeySpecFromKeyUsage(context.get());
+  if (keys->FindKeySpec(cert.id, cert.container, &keySpec) != CKR_OK) keySpec = KeySpecFromKeyUsage(context.get());
   cert.keySpec = keySpec;
 
   if (toMy) {
@@ -178,9 +120,7 @@ bool StoreRegistrar::RegisterCertificate(CK_SLOT_ID slot, TokenCertificate& cert
     return ::CertAddCertificateContextToStore(store, context.get(), CERT_STORE_ADD_REPLACE_EXISTING, nullptr) !=
            FALSE;
   }
-  return ::CertAddEncodedCertificateToStore(store, kEncoding, cert.value.data(),
-                                            static_cast<DWORD>(cert.value.size()), CERT_STORE_ADD_USE_EXISTING,
-                                            nullptr) != FALSE;
+  return ::CertAddCertificateContextToStore(store, context.get(), CERT_STORE_ADD_USE_EXISTING, nullptr) != FALSE;
 }
 
 bool StoreRegistrar::UnregisterCertificate(CK_SLOT_ID slot, const TokenCertificate& cert, StoreBatch* batch) {
@@ -208,12 +148,18 @@ bool StoreRegistrar::RestoreCopies(const TokenCertificate& cert, StoreBatch* bat
   return all;
 }
 
-void StoreRegistrar::RegisterTokenCertificates(CK_SLOT_ID slot) {
+void StoreRegistrar::RegisterTokenCertificates(CK_SLOT_ID slot, const TokenKeys* keys) {
   auto it = std::find_if(tokens_.begin(), tokens_.end(), [&](const TokenRecord& t) { return t.slot == slot; });
   if (it == tokens_.end()) return;
+  // The token's keys are read once for all of its certificates.
+  TokenKeys own;
+  if (!keys && !it->certificates.empty()) {
+    own = TokenKeys::Read(module_.Functions(), slot);
+    keys = &own;
+  }
   StoreBatch batch;
   for (TokenCertificate& cert : it->certificates) {
-    RegisterCertificate(slot, cert, &batch);
+    RegisterCertificate(slot, cert, &batch, keys);
     cert.registered = true;
   }
 }
@@ -236,6 +182,31 @@ bool StoreRegistrar::PurgeRegistrations() {
   const std::wstring& csp = cspName_;
   DeleteMatching(my.get(), [&](const CRYPT_KEY_PROV_INFO& info) { return EqualsNoCase(info.pwszProvName, csp); });
   CommitAndClose(my);
+  return true;
+}
+
+bool StoreRegistrar::PurgeSlot(CK_SLOT_ID slot, const std::wstring& slotDescription) {
+  if (slotDescription.empty()) return false;  // no path to recognise the slot's entries by
+  const std::wstring prefix = L"\\\\.\\" + slotDescription + L"\\";
+  std::vector<std::vector<uint8_t>> deleted;
+  StoreBatch batch;
+  HCERTSTORE my = batch.Get(L"MY");
+  if (!my) return false;
+  const std::wstring& csp = cspName_;
+  DeleteMatching(
+      my,
+      [&](const CRYPT_KEY_PROV_INFO& info) {
+        std::wstring_view container = info.pwszContainerName;
+        return EqualsNoCase(info.pwszProvName, csp) && container.size() >= prefix.size() &&
+               EqualsNoCase(container.substr(0, prefix.size()), prefix);
+      },
+      &deleted);
+  for (TokenRecord& t : tokens_) {
+    if (t.slot == slot) continue;
+    for (TokenCertificate& other : t.certificates)
+      if (std::find(deleted.begin(), deleted.end(), other.value) != deleted.end())
+        RegisterCertificate(t.slot, other, &batch);
+  }
   return true;
 }
 

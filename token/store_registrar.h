@@ -13,6 +13,7 @@
 
 #include "handles.h"
 #include "pkcs11.h"
+#include "token_keys.h"
 #include "token_types.h"
 
 namespace vd {
@@ -45,19 +46,22 @@ class StoreRegistrar {
   StoreRegistrar(const ModuleBinding& module, const std::wstring& cspName, std::vector<TokenRecord>& tokens)
       : module_(module), cspName_(cspName), tokens_(tokens) {}
 
-  // True when the chosen store accepted the certificate. Sets the certificate's key spec.
-  bool RegisterCertificate(CK_SLOT_ID slot, TokenCertificate& cert, StoreBatch* batch = nullptr);
+  // True when the chosen store accepted the certificate. Sets the certificate's key spec. `keys` are the
+  // token's private keys read for the operation at hand; without them they are read here.
+  bool RegisterCertificate(CK_SLOT_ID slot, TokenCertificate& cert, StoreBatch* batch = nullptr,
+                           const TokenKeys* keys = nullptr);
   // True when MY could be searched; deletes the MY entries that this certificate's registration made.
   bool UnregisterCertificate(CK_SLOT_ID slot, const TokenCertificate& cert, StoreBatch* batch = nullptr);
-  void RegisterTokenCertificates(CK_SLOT_ID slot);
+  // The keys, when given, were read in the operation that read the certificates.
+  void RegisterTokenCertificates(CK_SLOT_ID slot, const TokenKeys* keys = nullptr);
   void UnregisterTokenCertificates(CK_SLOT_ID slot, bool emptyList);
   // Registers again the certificates of other tokens equal to this one; true when all of them succeed.
   bool RestoreCopies(const TokenCertificate& cert, StoreBatch* batch = nullptr);
   bool PurgeRegistrations();
+  // Deletes every MY entry with our CSP name whose container path lies on the slot ("\\.\<description>\"),
+  // then registers again the certificates other tokens hold with the values that went.
+  bool PurgeSlot(CK_SLOT_ID slot, const std::wstring& slotDescription);
 
-  bool KeyIsOnToken(CK_SLOT_ID slot, const TokenCertificate& cert);
-  CK_RV FindKeySpec(CK_SLOT_ID slot, const std::vector<uint8_t>& id, const std::wstring& container,
-                    DWORD* keySpec);
   // "\\.\<slot description>\<container>", or nothing when it would not fit in MAX_PATH.
   std::optional<std::wstring> ContainerPath(CK_SLOT_ID slot, const TokenCertificate& cert) const;
 

@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "cert_facts.h"
+#include "object_reading.h"
 #include "expiry.h"
 #include "text.h"
 #include "token_manager.h"
@@ -9,9 +10,13 @@
 namespace vd {
 namespace {
 
-// Attribute lengths come from the module. Nothing on a token is this big; a larger length is garbage and
-// must not turn into an allocation of whatever it claims.
-constexpr CK_ULONG kMaxAttributeLength = 1u << 20;
+// A certificate's attributes, with the buffer sizes that hold them on a typical token.
+const std::vector<AttributeRequest> kCertificateAttributes = {
+    {CKA_ID, 64},
+    {CKA_VALUE, 4096},
+    {CKA_VENDOR_CONTAINER, 256},
+    {CKA_LABEL, 256},
+};
 // A search that never runs dry is a broken module, not a token with this many certificates.
 constexpr size_t kMaxCertificates = 4096;
 // An inserted token's certificates are warned about when they expire within this many days.
@@ -20,34 +25,93 @@ constexpr int kExpiryHorizonDays = 30;
 }  // namespace
 
 CK_RV TokenManager::EnumerateTokens(bool homePage) {
+  // The list is read again from the tokens; what is registered stays registered and is registered again by
+  // the reads below. A token that cannot be read again keeps its record, so that its registrations are
+  // still known when it goes; a token that is gone has its registrations removed.
+  std::vector<TokenRecord> previous;
   {
     CsLock lock(lock_);
-    tokens_.clear();  // what is registered stays registered; the reads below register again
+    previous.swap(tokens_);
   }
+  std::vector<CK_SLOT_ID> gone;
+  auto keepPrevious = [&](CK_SLOT_ID slot) {
+    auto it = std::find_if(previous.begin(), previous.end(), [&](const TokenRecord& t) { return t.slot == slot; });
+    if (it == previous.end()) return;
+    CsLock lock(lock_);
+    if (!FindRecord(slot)) tokens_.push_back(std::move(*it));
+    previous.erase(it);
+  };
+  auto finish = [&](CK_RV rv) {
+    // Slots the module no longer reports, or reports empty, lost their tokens.
+    for (const TokenRecord& t : previous) PurgeSlotRegistrations(t.slot, t.slotDescription);
+    return rv;
+  };
+
   CK_FUNCTION_LIST* fl = module_.Functions();
-  if (!fl) return CKR_GENERAL_ERROR;
   CK_ULONG count = 0;
-  CK_RV rv = fl->C_GetSlotList(CK_TRUE, nullptr, &count);
-  if (rv != CKR_OK) return rv;
-  if (count == 0) return CKR_OK;
+  CK_RV rv = fl ? fl->C_GetSlotList(CK_TRUE, nullptr, &count) : CKR_GENERAL_ERROR;
   std::vector<CK_SLOT_ID> slots(count);
   CK_ULONG again = count;
-  rv = fl->C_GetSlotList(CK_TRUE, slots.data(), &again);
-  if (rv != CKR_OK || again != count) return rv;
+  if (rv == CKR_OK && count > 0) rv = fl->C_GetSlotList(CK_TRUE, slots.data(), &again);
+  if (rv != CKR_OK || again != count) {
+    // Nothing could be learnt about the tokens: every record stays as it was.
+    while (!previous.empty()) keepPrevious(previous.front().slot);
+    return rv;
+  }
 
   CK_RV last = CKR_OK;
   for (CK_SLOT_ID slot : slots) {
     CK_SLOT_INFO info{};
     last = fl->C_GetSlotInfo(slot, &info);
-    if (last != CKR_OK || !(info.flags & CKF_TOKEN_PRESENT)) continue;
-    if (AddToken(slot) != CKR_OK) continue;
-    RegisterTokenCertificates(slot);
+    if (last != CKR_OK) {
+      keepPrevious(slot);  // present or not, we cannot tell
+      continue;
+    }
+    if (!(info.flags & CKF_TOKEN_PRESENT)) continue;
+    TokenKeys keys;
+    bool complete = true;
+    if (AddToken(slot, &keys, &complete) != CKR_OK) {
+      keepPrevious(slot);
+      continue;
+    }
+    if (!complete && HadMoreCertificates(previous, slot)) {
+      // A read that failed partway would forget registrations the earlier read made.
+      DropRecord(slot);
+      keepPrevious(slot);
+      continue;
+    }
+    previous.erase(std::remove_if(previous.begin(), previous.end(), [&](const TokenRecord& t) { return t.slot == slot; }),
+                   previous.end());
+    RegisterTokenCertificates(slot, &keys);
     if (homePage) LaunchHomePage(slot);
   }
-  return last;
+  return finish(last);
 }
 
-CK_RV TokenManager::AddToken(CK_SLOT_ID slot) {
+bool TokenManager::HadMoreCertificates(const std::vector<TokenRecord>& previous, CK_SLOT_ID slot) const {
+  size_t now = 0;
+  {
+    CsLock lock(lock_);
+    for (const TokenRecord& t : tokens_)
+      if (t.slot == slot) now = t.certificates.size();
+  }
+  for (const TokenRecord& t : previous)
+    if (t.slot == slot) return t.certificates.size() > now;
+  return false;
+}
+
+void TokenManager::DropRecord(CK_SLOT_ID slot) {
+  CsLock lock(lock_);
+  tokens_.erase(std::remove_if(tokens_.begin(), tokens_.end(), [&](const TokenRecord& t) { return t.slot == slot; }),
+                tokens_.end());
+}
+
+void TokenManager::PurgeSlotRegistrations(CK_SLOT_ID slot, const std::wstring& slotDescription) {
+  CsLock lock(lock_);
+  registrar_.PurgeSlot(slot, slotDescription);
+}
+
+CK_RV TokenManager::AddToken(CK_SLOT_ID slot, TokenKeys* keys, bool* complete) {
   CK_FUNCTION_LIST* fl = module_.Functions();
   if (!fl) return CKR_GENERAL_ERROR;
   CK_TOKEN_INFO tokenInfo{};
@@ -60,7 +124,7 @@ CK_RV TokenManager::AddToken(CK_SLOT_ID slot) {
   record.slot = slot;
   record.slotDescription = AnsiToWide(FixedField(slotInfo.slotDescription, sizeof slotInfo.slotDescription));
   record.label = Utf8ToWide(FixedField(tokenInfo.label, sizeof tokenInfo.label));
-  rv = ReadTokenCertificates(record);
+  rv = ReadTokenCertificates(record, keys, complete);
   if (rv != CKR_OK) return rv;
   CsLock lock(lock_);
   tokens_.push_back(std::move(record));
@@ -69,51 +133,28 @@ CK_RV TokenManager::AddToken(CK_SLOT_ID slot) {
 
 CK_RV TokenManager::ReadCertificate(CK_SESSION_HANDLE session, CK_SLOT_ID slot, CK_OBJECT_HANDLE handle,
                                     TokenCertificate* out) {
-  CK_FUNCTION_LIST* fl = module_.Functions();
-  CK_ATTRIBUTE attrs[] = {
-      {CKA_ID, nullptr, 0},
-      {CKA_VALUE, nullptr, 0},
-      {CKA_VENDOR_CONTAINER, nullptr, 0},
-      {CKA_LABEL, nullptr, 0},
-  };
-  CK_RV rv = fl->C_GetAttributeValue(session, handle, attrs, 4);
+  std::vector<AttributeValue> v;
+  CK_RV rv = ReadObjectAttributes(module_.Functions(), session, handle, kCertificateAttributes, false, &v);
   if (rv != CKR_OK) return rv;
-  for (const CK_ATTRIBUTE& a : attrs)
-    if (a.ulValueLen > kMaxAttributeLength) return CKR_GENERAL_ERROR;  // also CK_UNAVAILABLE_INFORMATION
-
-  std::vector<uint8_t> buffers[4];
-  for (size_t i = 0; i < 4; ++i) {
-    // The label gets one zero byte more, so that it always ends in a NUL.
-    buffers[i].assign(attrs[i].ulValueLen + (i == 3 ? 1 : 0), 0);
-    attrs[i].pValue = buffers[i].empty() ? nullptr : buffers[i].data();
-  }
-  rv = fl->C_GetAttributeValue(session, handle, attrs, 4);
-  if (rv != CKR_OK) return rv;
-  for (size_t i = 0; i < 4; ++i) {
-    // A module that claims more than it could have written has not filled the buffer we gave it.
-    if (attrs[i].ulValueLen > buffers[i].size()) return CKR_GENERAL_ERROR;
-    if (i != 3) buffers[i].resize(attrs[i].ulValueLen);
-  }
-
   TokenCertificate cert;
   cert.slot = slot;
   cert.handle = handle;
-  cert.id = std::move(buffers[0]);
-  cert.value = std::move(buffers[1]);
-  const auto& container = buffers[2];
+  cert.id = std::move(v[0].bytes);
+  cert.value = std::move(v[1].bytes);
+  const auto& container = v[2].bytes;
   cert.container = AnsiToWide(FixedField(container.data(), container.size()));
-  const auto& label = buffers[3];
-  if (DecodeCertificate(cert.value))
-    cert.displayName = MakeDisplayName(cert.value);
-  else
-    cert.displayName = Utf8ToWide(std::string_view(reinterpret_cast<const char*>(label.data()),
-                                                   strnlen(reinterpret_cast<const char*>(label.data()),
-                                                           label.size())));
+  if (UniqueCertContext decoded = DecodeCertificate(cert.value)) {
+    cert.displayName = MakeDisplayName(decoded.get());
+  } else {
+    const auto& label = v[3].bytes;
+    const char* text = reinterpret_cast<const char*>(label.data());
+    cert.displayName = Utf8ToWide(std::string_view(text, strnlen(text, label.size())));
+  }
   *out = std::move(cert);
   return CKR_OK;
 }
 
-CK_RV TokenManager::ReadTokenCertificates(TokenRecord& record) {
+CK_RV TokenManager::ReadTokenCertificates(TokenRecord& record, TokenKeys* keys, bool* complete) {
   CK_FUNCTION_LIST* fl = module_.Functions();
   if (!fl) return CKR_GENERAL_ERROR;
   Pkcs11Session session;
@@ -121,18 +162,21 @@ CK_RV TokenManager::ReadTokenCertificates(TokenRecord& record) {
   if (rv != CKR_OK) return rv;
   CK_OBJECT_CLASS cls = CKO_CERTIFICATE;
   CK_ATTRIBUTE tmpl = {CKA_CLASS, &cls, sizeof cls};
-  if (fl->C_FindObjectsInit(session.get(), &tmpl, 1) == CKR_OK) {
-    // A search that fails partway keeps what was read so far.
-    while (record.certificates.size() < kMaxCertificates) {
-      CK_OBJECT_HANDLE handle = 0;
-      CK_ULONG found = 0;
-      if (fl->C_FindObjects(session.get(), &handle, 1, &found) != CKR_OK || found != 1) break;
-      TokenCertificate cert;
-      if (ReadCertificate(session.get(), record.slot, handle, &cert) != CKR_OK) break;
-      record.certificates.push_back(std::move(cert));
+  // A search that fails partway keeps what was read so far, and says so.
+  bool readAll = true;
+  CK_RV searchRv = ForEachObject(fl, session.get(), &tmpl, 1, [&](CK_OBJECT_HANDLE handle) {
+    if (record.certificates.size() >= kMaxCertificates) return false;
+    TokenCertificate cert;
+    if (ReadCertificate(session.get(), record.slot, handle, &cert) != CKR_OK) {
+      readAll = false;
+      return false;
     }
-    fl->C_FindObjectsFinal(session.get());
-  }
+    record.certificates.push_back(std::move(cert));
+    return true;
+  });
+  if (complete) *complete = readAll && searchRv == CKR_OK;
+  // The keys the registration of these certificates asks about, in the same session.
+  if (keys && !record.certificates.empty()) *keys = TokenKeys::Read(fl, record.slot, session.get());
   return session.Close();
 }
 
@@ -142,9 +186,10 @@ void TokenManager::OnTokenInserted(CK_SLOT_ID slot) {
   CK_TOKEN_INFO info{};
   if (fl->C_GetTokenInfo(slot, &info) != CKR_OK) return;
   if (HasToken(slot)) return;
-  if (AddToken(slot) != CKR_OK) return;
+  TokenKeys keys;
+  if (AddToken(slot, &keys) != CKR_OK) return;
   // An uninitialised token is listed, but its certificates wait for the next enumeration.
-  if (info.flags & CKF_TOKEN_INITIALIZED) RegisterTokenCertificates(slot);
+  if (info.flags & CKF_TOKEN_INITIALIZED) RegisterTokenCertificates(slot, &keys);
 
   std::vector<std::vector<uint8_t>> values;
   WithTokens([&](const std::vector<TokenRecord>& tokens) {
@@ -158,10 +203,24 @@ void TokenManager::OnTokenInserted(CK_SLOT_ID slot) {
 }
 
 void TokenManager::OnTokenRemoved(CK_SLOT_ID slot) {
-  CsLock lock(lock_);
-  registrar_.UnregisterTokenCertificates(slot, true);
-  tokens_.erase(std::remove_if(tokens_.begin(), tokens_.end(), [&](const TokenRecord& t) { return t.slot == slot; }),
-                tokens_.end());
+  std::wstring description;
+  {
+    CsLock lock(lock_);
+    if (TokenRecord* record = FindRecord(slot)) description = record->slotDescription;
+    registrar_.UnregisterTokenCertificates(slot, true);
+    tokens_.erase(
+        std::remove_if(tokens_.begin(), tokens_.end(), [&](const TokenRecord& t) { return t.slot == slot; }),
+        tokens_.end());
+  }
+  // Entries the list no longer knows (a read that failed, a run of ours that ended badly) go too: every MY
+  // entry of ours whose container names this slot. The slot keeps its description without a token.
+  if (description.empty()) {
+    CK_SLOT_INFO info{};
+    CK_FUNCTION_LIST* fl = module_.Functions();
+    if (fl && fl->C_GetSlotInfo(slot, &info) == CKR_OK)
+      description = AnsiToWide(FixedField(info.slotDescription, sizeof info.slotDescription));
+  }
+  PurgeSlotRegistrations(slot, description);
 }
 
 void TokenManager::OnObjectCreated(CK_SLOT_ID slot, CK_OBJECT_HANDLE handle) {
@@ -178,12 +237,13 @@ void TokenManager::OnObjectCreated(CK_SLOT_ID slot, CK_OBJECT_HANDLE handle) {
     return;
   TokenCertificate cert;
   if (ReadCertificate(session.get(), slot, handle, &cert) != CKR_OK) return;
-  session.Close();
   TokenRecord* record = FindRecord(slot);
   // The enumeration may already have read an object whose creation event arrives afterwards.
   for (const TokenCertificate& c : record->certificates)
     if (c.handle == handle) return;
-  registrar_.RegisterCertificate(slot, cert);
+  const TokenKeys keys = TokenKeys::Read(fl, slot, session.get());
+  session.Close();
+  registrar_.RegisterCertificate(slot, cert, nullptr, &keys);
   record->certificates.push_back(std::move(cert));
 }
 

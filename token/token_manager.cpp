@@ -139,9 +139,9 @@ CK_RV TokenManager::RefreshLabel(CK_SLOT_ID slot) {
   return CKR_OK;
 }
 
-void TokenManager::RegisterTokenCertificates(CK_SLOT_ID slot) {
+void TokenManager::RegisterTokenCertificates(CK_SLOT_ID slot, const TokenKeys* keys) {
   CsLock lock(lock_);
-  registrar_.RegisterTokenCertificates(slot);
+  registrar_.RegisterTokenCertificates(slot, keys);
 }
 
 void TokenManager::UnregisterTokenCertificates(CK_SLOT_ID slot, bool emptyList) {

@@ -42,8 +42,11 @@ class TokenManager {
 
   // Forgets the list and reads every present token again, registering its certificates.
   CK_RV EnumerateTokens(bool homePage);
-  CK_RV AddToken(CK_SLOT_ID slot);
-  CK_RV ReadTokenCertificates(TokenRecord& record);
+  // Reads the token into the list. With `keys`, its private keys are read in the same session, for the
+  // registration that follows.
+  // *complete (when asked) tells whether every certificate could be read.
+  CK_RV AddToken(CK_SLOT_ID slot, TokenKeys* keys = nullptr, bool* complete = nullptr);
+  CK_RV ReadTokenCertificates(TokenRecord& record, TokenKeys* keys = nullptr, bool* complete = nullptr);
 
   void OnTokenInserted(CK_SLOT_ID slot);
   void OnTokenRemoved(CK_SLOT_ID slot);
@@ -70,7 +73,7 @@ class TokenManager {
   std::optional<TokenRecord> FindToken(CK_SLOT_ID slot) const;
 
   // Store registration of a whole token (see StoreRegistrar).
-  void RegisterTokenCertificates(CK_SLOT_ID slot);
+  void RegisterTokenCertificates(CK_SLOT_ID slot, const TokenKeys* keys = nullptr);
   void UnregisterTokenCertificates(CK_SLOT_ID slot, bool emptyList);
   // Deletes every MY registration made with the CSP name; false only when MY cannot be opened.
   bool PurgeRegistrations();
@@ -83,6 +86,11 @@ class TokenManager {
  private:
   static unsigned __stdcall MonitorRoutine(void* selfSlot);
   TokenRecord* FindRecord(CK_SLOT_ID slot);
+  bool HadMoreCertificates(const std::vector<TokenRecord>& previous, CK_SLOT_ID slot) const;
+  void DropRecord(CK_SLOT_ID slot);
+  // Removes every MY entry of ours whose container path names the slot, and registers again the copies
+  // other tokens hold of what went.
+  void PurgeSlotRegistrations(CK_SLOT_ID slot, const std::wstring& slotDescription);
   bool SlotHasToken(CK_SLOT_ID slot);
   CK_RV ReadCertificate(CK_SESSION_HANDLE session, CK_SLOT_ID slot, CK_OBJECT_HANDLE handle,
                         TokenCertificate* out);

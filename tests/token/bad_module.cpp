@@ -13,7 +13,7 @@ namespace {
 enum Mode : int {
   kGarbageValue = 1,     // a value that is not DER
   kZeroLengths = 2,      // every attribute empty
-  kGrowsBetweenCalls = 3,  // the second read finds a longer value (CKR_BUFFER_TOO_SMALL)
+  kGrowsBetweenCalls = 3,  // every read finds the value longer than the buffer it got (CKR_BUFFER_TOO_SMALL)
   kClaimsMoreThanRead = 4, // the second read reports a length beyond the caller's buffer, with CKR_OK
   kHugeLength = 5,       // a length no token could hold
   kUnavailableButOk = 6, // CK_UNAVAILABLE_INFORMATION with CKR_OK
@@ -124,7 +124,7 @@ CK_RV GetAttributeValue(CK_SESSION_HANDLE, CK_OBJECT_HANDLE object, CK_ATTRIBUTE
       if (g_mode == kZeroLengths) len = 0;
       if (g_mode == kHugeLength && a.type == CKA_VALUE) len = 0x7FFFFFF0;
       if (g_mode == kUnavailableButOk && a.type == CKA_VALUE) len = CK_UNAVAILABLE_INFORMATION;
-      if (g_mode == kGrowsBetweenCalls && !query && a.type == CKA_VALUE) len += 64;
+      if (g_mode == kGrowsBetweenCalls && a.pValue && a.type == CKA_VALUE) len = a.ulValueLen + 64;
     }
     if (!a.pValue) {
       a.ulValueLen = len;

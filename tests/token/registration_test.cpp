@@ -1,6 +1,8 @@
 // Registration of token certificates in the user's stores, checked from a second process.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "module_binding.h"
 #include "store_registrar.h"
 #include "text.h"
@@ -113,6 +115,70 @@ TEST_F(Registration, KeySpecFromKeyOrFromKeyUsage) {
   ASSERT_TRUE(token.has_value());
   ASSERT_EQ(token->certificates.size(), 4u);
   EXPECT_EQ(token->certificates[3].keySpec, static_cast<DWORD>(AT_SIGNATURE));
+}
+
+// The token's keys are read once per operation and matched in memory; each row is a way that match could
+// differ from the module's own search, or a read that fails partway.
+TEST_F(Registration, KeysReadOnceAnswerAsTheSearchesDid) {
+  struct Expect {
+    const wchar_t* cert;
+    const char* store;
+    std::string container;  // "-" outside MY
+    const char* keySpec;
+  };
+  struct Row {
+    const char* name;
+    std::vector<std::wstring> adds;  // tokenctl add-cert arguments after the slot
+    std::wstring fault;              // tokenctl fail arguments, or empty
+    size_t listed;                   // certificates the token list ends up with
+    std::vector<Expect> entries;     // every store entry of these certificates, in store order
+  } rows[] = {
+      {"a key with the right modulus under another container",
+       {CertArg(L"enc.der") + L" --container Mine --id 0A", CertArg(L"enc.der") + L" --container Other --id 0B --key none"},
+       L"", 2,
+       {{L"enc.der", "ADDRESSBOOK", "-", "-"}, {L"enc.der", "MY", SlotPath(1, "Mine"), "1"}}},
+      {"a key missing for one certificate of several",
+       {CertArg(L"enc.der") + L" --container E --id 01", CertArg(L"expiring.der") + L" --container X --id 02 --key none",
+        CertArg(L"sign.der") + L" --container S --id 03 --key sign"},
+       L"", 3,
+       {{L"enc.der", "MY", SlotPath(1, "E"), "1"}, {L"expiring.der", "ADDRESSBOOK", "-", "-"},
+        {L"sign.der", "MY", SlotPath(1, "S"), "2"}}},
+      {"a certificate read failing partway keeps those read before",
+       {CertArg(L"enc.der") + L" --container E --id 01", CertArg(L"sign.der") + L" --container S --id 03 --key sign",
+        CertArg(L"root.der") + L" --key none"},
+       L"C_GetAttributeValue 0x30 --after 2 --times 1", 2,
+       {{L"enc.der", "MY", SlotPath(1, "E"), "1"}, {L"sign.der", "MY", SlotPath(1, "S"), "2"}}},
+      {"the key read failing answers as failed searches: stores by contents, key spec by usage",
+       {CertArg(L"enc.der") + L" --container E --id 01", CertArg(L"sign.der") + L" --container S --id 03 --key sign"},
+       L"C_GetAttributeValue 0x30 --after 2 --times 1", 2,
+       {{L"enc.der", "ADDRESSBOOK", "-", "-"}, {L"sign.der", "ADDRESSBOOK", "-", "-"}}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    tokentest::RemoveTestCertsFromStores();
+    Tokenctl(L"reset");
+    Tokenctl(L"insert 1");
+    for (const std::wstring& a : r.adds) AddCert(L"1 " + a);
+    if (!r.fault.empty()) Tokenctl(L"fail " + r.fault);
+    vd::TokenManager manager;
+    ASSERT_EQ(manager.Load(), CKR_OK);
+    Tokenctl(L"fail --clear");
+    auto token = manager.FindToken(1);
+    ASSERT_TRUE(token.has_value());
+    EXPECT_EQ(token->certificates.size(), r.listed);
+    for (const auto& c : token->certificates) EXPECT_TRUE(c.registered);
+    auto all = ReadStores();
+    std::vector<std::string> got, want;
+    for (const wchar_t* name : {L"enc.der", L"expiring.der", L"sign.der", L"root.der"}) {
+      for (const StoreEntry& e : EntriesOf(all, name))
+        got.push_back(vd::WideToUtf8(name) + " " + e.store + " " + e.container + " " + e.keySpec);
+    }
+    for (const Expect& e : r.entries)
+      want.push_back(vd::WideToUtf8(e.cert) + " " + e.store + " " + e.container + " " + e.keySpec);
+    std::sort(got.begin(), got.end());
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(got, want);
+  }
 }
 
 TEST_F(Registration, SameCertificateTwiceReplacesMyKeepsOthers) {

@@ -1,0 +1,96 @@
+#include "token_keys.h"
+
+#include <cstring>
+
+#include "object_reading.h"
+#include "pkcs11_session.h"
+#include "text.h"
+
+namespace vd {
+namespace {
+
+// A token holds a handful of keys; a search that never runs dry is a broken module.
+constexpr size_t kMaxKeys = 4096;
+
+const std::vector<AttributeRequest> kKeyAttributes = {
+    {CKA_KEY_TYPE, sizeof(CK_KEY_TYPE)},
+    {CKA_ID, 64},
+    {CKA_VENDOR_CONTAINER, 256},
+    {CKA_MODULUS, 512},  // a 4096-bit key
+    {CKA_ENCRYPT, sizeof(CK_BBOOL)},
+};
+
+}  // namespace
+
+std::vector<uint8_t> ContainerBytes(const std::wstring& container) {
+  std::string a = WideToAnsi(container);
+  std::vector<uint8_t> v(a.begin(), a.end());
+  v.push_back('\0');
+  return v;
+}
+
+TokenKeys TokenKeys::Read(CK_FUNCTION_LIST* fl, CK_SLOT_ID slot) {
+  TokenKeys keys;
+  Pkcs11Session session;
+  keys.readResult_ = session.Open(fl, slot);
+  if (keys.readResult_ != CKR_OK) return keys;
+  keys = Read(fl, slot, session.get());
+  session.Close();
+  return keys;
+}
+
+TokenKeys TokenKeys::Read(CK_FUNCTION_LIST* fl, CK_SLOT_ID, CK_SESSION_HANDLE session) {
+  TokenKeys keys;
+  if (!fl) return keys;
+  CK_OBJECT_CLASS cls = CKO_PRIVATE_KEY;
+  CK_ATTRIBUTE tmpl = {CKA_CLASS, &cls, sizeof cls};
+  CK_RV readRv = CKR_OK;
+  CK_RV rv = ForEachObject(fl, session, &tmpl, 1, [&](CK_OBJECT_HANDLE h) {
+    if (keys.keys_.size() >= kMaxKeys) return false;
+    std::vector<AttributeValue> v;
+    readRv = ReadObjectAttributes(fl, session, h, kKeyAttributes, true, &v);
+    if (readRv != CKR_OK) return false;
+    Key k;
+    if (v[0].present && v[0].bytes.size() == sizeof(CK_KEY_TYPE)) {
+      k.hasType = true;
+      std::memcpy(&k.type, v[0].bytes.data(), sizeof k.type);
+    }
+    k.hasId = v[1].present;
+    k.id = std::move(v[1].bytes);
+    k.hasContainer = v[2].present;
+    k.container = std::move(v[2].bytes);
+    k.hasModulus = v[3].present;
+    k.modulus = std::move(v[3].bytes);
+    if (v[4].present && v[4].bytes.size() == sizeof(CK_BBOOL)) {
+      k.hasEncrypt = true;
+      k.encrypt = v[4].bytes[0];
+    }
+    keys.keys_.push_back(std::move(k));
+    return true;
+  });
+  keys.readResult_ = readRv != CKR_OK ? readRv : rv;
+  if (keys.readResult_ != CKR_OK) keys.keys_.clear();
+  return keys;
+}
+
+bool TokenKeys::KeyIsOnToken(const std::wstring& container, const std::vector<uint8_t>& modulus) const {
+  if (readResult_ != CKR_OK || modulus.empty()) return false;
+  const std::vector<uint8_t> name = ContainerBytes(container);
+  for (const Key& k : keys_)
+    if (k.hasContainer && k.container == name && k.hasModulus && k.modulus == modulus) return true;
+  return false;
+}
+
+CK_RV TokenKeys::FindKeySpec(const std::vector<uint8_t>& id, const std::wstring& container, DWORD* keySpec) const {
+  if (readResult_ != CKR_OK) return readResult_;
+  const std::vector<uint8_t> name = ContainerBytes(container);
+  for (const Key& k : keys_) {
+    if (!k.hasType || k.type != CKK_RSA || !k.hasId || k.id != id || !k.hasContainer || k.container != name) continue;
+    if (!k.hasEncrypt) return CKR_ATTRIBUTE_VALUE_INVALID;
+    *keySpec = k.encrypt ? AT_KEYEXCHANGE : AT_SIGNATURE;
+    return CKR_OK;
+  }
+  return CKR_TEMPLATE_INCONSISTENT;
+}
+
+}  // namespace vd
