@@ -46,6 +46,36 @@ void DeleteMatching(HCERTSTORE store, Pred pick, std::vector<std::vector<uint8_t
 
 }  // namespace
 
+// Puts `cert` (with its properties) in place of an equal entry. Some stores replace an entry but keep its
+// old properties when they save it, and a property set on a stored entry is not saved by every store
+// either, so the old entry is taken out and the new one added; the old one is kept aside, whole, and put
+// back when the add fails, so that a failing add never loses an earlier registration.
+bool ReplaceInStore(HCERTSTORE store, PCCERT_CONTEXT cert, const StoreAdd& add) {
+  std::vector<BYTE> saved;
+  if (PCCERT_CONTEXT old = ::CertFindCertificateInStore(store, kEncoding, 0, CERT_FIND_EXISTING, cert, nullptr)) {
+    DWORD size = 0;
+    if (::CertSerializeCertificateStoreElement(old, 0, nullptr, &size) && size > 0) {
+      saved.resize(size);
+      if (!::CertSerializeCertificateStoreElement(old, 0, saved.data(), &size)) saved.clear();
+    }
+    if (saved.empty()) {
+      // Without a copy to fall back on, the entry is not touched.
+      ::CertFreeCertificateContext(old);
+      return false;
+    }
+    ::CertDeleteCertificateFromStore(old);  // frees old
+  }
+  const bool added = add ? add(store, cert)
+                         : ::CertAddCertificateContextToStore(store, cert, CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+  if (added) return true;
+  if (!saved.empty()) {
+    ::CertAddSerializedElementToStore(store, saved.data(), static_cast<DWORD>(saved.size()),
+                                      CERT_STORE_ADD_REPLACE_EXISTING, 0, CERT_STORE_CERTIFICATE_CONTEXT_FLAG,
+                                      nullptr, nullptr);
+  }
+  return false;
+}
+
 HCERTSTORE OpenSystemStore(const wchar_t* name) {
   return ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, name);
 }
@@ -112,13 +142,7 @@ bool StoreRegistrar::RegisterCertificate(CK_SLOT_ID slot, TokenCertificate& cert
     info.dwFlags = CERT_SET_KEY_CONTEXT_PROP_ID;
     info.dwKeySpec = keySpec;
     if (!::CertSetCertificateContextProperty(context.get(), CERT_KEY_PROV_INFO_PROP_ID, 0, &info)) return false;
-    // Some stores replace an existing entry but keep its old properties when they save it; taking the old
-    // entry out first makes the new key information the one that is stored.
-    if (PCCERT_CONTEXT old = ::CertFindCertificateInStore(store, kEncoding, 0, CERT_FIND_EXISTING, context.get(),
-                                                          nullptr))
-      ::CertDeleteCertificateFromStore(old);  // frees old
-    return ::CertAddCertificateContextToStore(store, context.get(), CERT_STORE_ADD_REPLACE_EXISTING, nullptr) !=
-           FALSE;
+    return ReplaceInStore(store, context.get());
   }
   return ::CertAddCertificateContextToStore(store, context.get(), CERT_STORE_ADD_USE_EXISTING, nullptr) != FALSE;
 }

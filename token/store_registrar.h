@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -39,6 +40,11 @@ class StoreBatch {
 HCERTSTORE OpenSystemStore(const wchar_t* name);
 // Writes the store's pending changes (required before closing for them to persist) and closes it.
 void CommitAndClose(UniqueCertStore& store);
+
+// Puts `cert` (with its properties) in place of an equal entry of `store`, or adds it; when the add fails,
+// the earlier entry is put back as it was. `add` stands in for the store's add in tests.
+using StoreAdd = std::function<bool(HCERTSTORE, PCCERT_CONTEXT)>;
+bool ReplaceInStore(HCERTSTORE store, PCCERT_CONTEXT cert, const StoreAdd& add = nullptr);
 
 class StoreRegistrar {
  public:

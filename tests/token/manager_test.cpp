@@ -267,3 +267,82 @@ TEST_F(Manager, InsertionWarnsAboutExpiringCertificatesInListOrder) {
 }
 
 }  // namespace
+
+namespace {
+
+// MY entries of ours (the CSP name) whose container path names the slot.
+size_t OurEntriesOnSlot(int slot) {
+  const std::string csp = vd::WideToUtf8(vd::kProduct.cspName);
+  const std::string prefix = "\\\\.\\Simulated Token Slot " + std::to_string(slot) + "\\";
+  size_t n = 0;
+  for (const auto& e : ReadStores())
+    if (e.store == "MY" && e.provider == csp && e.container.rfind(prefix, 0) == 0) ++n;
+  return n;
+}
+
+// The window takes stock of the tokens a second time after the manager's own start; a fault of the module
+// during that second read must not leave a registration behind once the token goes.
+TEST_F(Manager, FaultDuringTheSecondEnumerationLeavesNothingAfterThePull) {
+  struct Row {
+    const wchar_t* fault;
+  } rows[] = {
+      {L"C_FindObjectsInit 0x30 --times 3"}, {L"C_GetSlotInfo 0x30 --times 1"},
+      {L"C_OpenSession 0x30 --times 1"},     {L"C_GetAttributeValue 0x30 --times 1"},
+      {L"C_CloseSession 0x30 --times 1"},    {L"C_FindObjects 0x30 --after 1 --times 2"},
+      {L"C_GetTokenInfo 0x30 --times 1"},    {L"C_GetSlotList 0x30 --after 1 --times 1"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(vd::WideToUtf8(r.fault));
+    Tokenctl(L"reset");
+    Tokenctl(L"insert 1");
+    AddCert(L"1 " + CertArg(L"enc.der") + L" --container EncBox");
+    AddCert(L"1 " + CertArg(L"root.der") + L" --key none");
+    vd::TokenManager manager;
+    ASSERT_EQ(manager.Load(), CKR_OK);
+    ASSERT_EQ(OurEntriesOnSlot(1), 1u);
+    Tokenctl(std::wstring(L"fail ") + r.fault);
+    manager.EnumerateTokens(false);
+    Tokenctl(L"fail --clear");
+    EXPECT_EQ(OurEntriesOnSlot(1), 1u) << "a failed re-read forgets nothing";
+    Tokenctl(L"remove 1");
+    manager.OnTokenRemoved(1);
+    EXPECT_EQ(OurEntriesOnSlot(1), 0u);
+    // And the next insertion registers as usual.
+    Tokenctl(L"insert 1");
+    manager.OnTokenInserted(1);
+    EXPECT_EQ(OurEntriesOnSlot(1), 1u);
+    Tokenctl(L"remove 1");
+    manager.OnTokenRemoved(1);
+    EXPECT_EQ(OurEntriesOnSlot(1), 0u);
+  }
+}
+
+TEST_F(Manager, PullRemovesEntriesOfTheSlotTheListDoesNotKnow) {
+  Tokenctl(L"insert 1");
+  Tokenctl(L"insert 2");
+  AddCert(L"2 " + CertArg(L"sign.der") + L" --container KeepMe --key sign");
+  vd::TokenManager manager;
+  ASSERT_EQ(manager.Load(), CKR_OK);
+  // An entry of ours for slot 1 that the list never read (left by a read that failed, say).
+  auto der = vdtest::ReadFileBytes(vdtest::TestCert(L"enc.der"));
+  vd::UniqueCertContext c(::CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), (DWORD)der.size()));
+  std::wstring container = L"\\\\.\\Simulated Token Slot 1\\Orphan", provider = vd::kProduct.cspName;
+  CRYPT_KEY_PROV_INFO info{};
+  info.pwszContainerName = container.data();
+  info.pwszProvName = provider.data();
+  info.dwProvType = PROV_RSA_FULL;
+  info.dwKeySpec = AT_KEYEXCHANGE;
+  ASSERT_TRUE(::CertSetCertificateContextProperty(c.get(), CERT_KEY_PROV_INFO_PROP_ID, 0, &info));
+  {
+    vd::UniqueCertStore my(vd::OpenSystemStore(L"MY"));
+    ASSERT_TRUE(::CertAddCertificateContextToStore(my.get(), c.get(), CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
+    vd::CommitAndClose(my);
+  }
+  ASSERT_EQ(OurEntriesOnSlot(1), 1u);
+  Tokenctl(L"remove 1");
+  manager.OnTokenRemoved(1);
+  EXPECT_EQ(OurEntriesOnSlot(1), 0u);
+  EXPECT_EQ(OurEntriesOnSlot(2), 1u) << "another slot's entries stay";
+}
+
+}  // namespace

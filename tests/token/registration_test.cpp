@@ -382,3 +382,48 @@ TEST_F(Registration, RestoreCopiesTakesEqualValuesOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+std::wstring FriendlyName(HCERTSTORE store, PCCERT_CONTEXT like) {
+  vd::UniqueCertContext found(
+      ::CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, like, nullptr));
+  if (!found) return L"(gone)";
+  wchar_t name[64] = {};
+  DWORD size = sizeof name;
+  if (!::CertGetCertificateContextProperty(found.get(), CERT_FRIENDLY_NAME_PROP_ID, name, &size)) return L"";
+  return name;
+}
+
+vd::UniqueCertContext Named(const std::vector<uint8_t>& der, const std::wstring& name) {
+  vd::UniqueCertContext c(::CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), (DWORD)der.size()));
+  CRYPT_DATA_BLOB blob{static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t)),
+                       reinterpret_cast<BYTE*>(const_cast<wchar_t*>(name.c_str()))};
+  ::CertSetCertificateContextProperty(c.get(), CERT_FRIENDLY_NAME_PROP_ID, 0, &blob);
+  return c;
+}
+
+TEST(ReplaceInStore, AFailingAddLeavesTheEarlierEntryAsItWas) {
+  auto der = vdtest::ReadFileBytes(vdtest::TestCert(L"enc.der"));
+  vd::UniqueCertStore store(::CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
+  ASSERT_TRUE(store);
+  auto old = Named(der, L"earlier");
+  ASSERT_TRUE(::CertAddCertificateContextToStore(store.get(), old.get(), CERT_STORE_ADD_NEW, nullptr));
+
+  auto fresh = Named(der, L"new");
+  auto failingAdd = [](HCERTSTORE, PCCERT_CONTEXT) { return false; };
+  EXPECT_FALSE(vd::ReplaceInStore(store.get(), fresh.get(), failingAdd));
+  EXPECT_EQ(FriendlyName(store.get(), fresh.get()), L"earlier");
+
+  EXPECT_TRUE(vd::ReplaceInStore(store.get(), fresh.get()));
+  EXPECT_EQ(FriendlyName(store.get(), fresh.get()), L"new");
+
+  // Nothing there before: a failing add adds nothing; a good one adds.
+  vd::UniqueCertStore empty(::CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
+  EXPECT_FALSE(vd::ReplaceInStore(empty.get(), fresh.get(), failingAdd));
+  EXPECT_EQ(FriendlyName(empty.get(), fresh.get()), L"(gone)");
+  EXPECT_TRUE(vd::ReplaceInStore(empty.get(), fresh.get()));
+  EXPECT_EQ(FriendlyName(empty.get(), fresh.get()), L"new");
+}
+
+}  // namespace
