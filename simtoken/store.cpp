@@ -117,6 +117,19 @@ std::unique_ptr<Store> Store::Open(std::wstring* error) {
     *error = L"cannot create the state mutex";
     return nullptr;
   }
+  s->shared_ = SharedState::Open(s->prefix_ + L"-shared");
+  if (!s->shared_) {
+    *error = L"cannot map the shared state";
+    return nullptr;
+  }
+  if (!s->shared_->Ready()) {
+    // The block is new (no process had it open): fill in what the folder keeps.
+    Lock lock(*s);
+    if (!s->shared_->Ready()) {
+      s->shared_->SetLatencyMs(s->LoadLatency());
+      s->shared_->SetReady();
+    }
+  }
   return s;
 }
 
@@ -124,8 +137,9 @@ Store::~Store() = default;
 
 Store::Lock::Lock(const Store& s) : mutex_(s.mutex_.get()) {
   // An abandoned mutex still hands over ownership; files are replaced atomically, so what a killed holder
-  // left behind is consistent.
-  ::WaitForSingleObject(mutex_, INFINITE);
+  // left behind is consistent, only perhaps not yet counted.
+  DWORD w = ::WaitForSingleObject(mutex_, INFINITE);
+  if (w == WAIT_ABANDONED || (s.shared().Sequence() & 1)) s.shared().Recover();
 }
 
 Store::Lock::~Lock() { ::ReleaseMutex(mutex_); }
@@ -142,22 +156,51 @@ LoadResult Store::LoadToken(CK_SLOT_ID slot, Token* out) const {
     return ::GetFileAttributesW(TokenPath(slot).c_str()) == INVALID_FILE_ATTRIBUTES ? LoadResult::kMissing
                                                                                      : LoadResult::kDamaged;
   }
-  std::optional<Token> t = DecodeToken(bytes.data(), bytes.size());
+  bool previousFormat = false;
+  std::optional<Token> t = DecodeToken(bytes.data(), bytes.size(), &previousFormat);
+  if (previousFormat) ::SecureZeroMemory(bytes.data(), bytes.size());  // it held the plain PIN
   if (!t) {
     DebugLine(L"skipping damaged token file " + TokenPath(slot));
     return LoadResult::kDamaged;
   }
+  if (previousFormat && !SaveToken(slot, *t)) DebugLine(L"cannot rewrite " + TokenPath(slot));
   *out = std::move(*t);
   return LoadResult::kOk;
 }
 
 bool Store::SaveToken(CK_SLOT_ID slot, const Token& token) const {
   std::vector<uint8_t> bytes = EncodeToken(token);
-  return WriteFileAtomic(TokenPath(slot), bytes.data(), bytes.size());
+  shared_->BeginChange();
+  bool ok = WriteFileAtomic(TokenPath(slot), bytes.data(), bytes.size());
+  shared_->EndChange(slot);
+  return ok;
 }
 
 bool Store::DeleteToken(CK_SLOT_ID slot) const {
-  return ::DeleteFileW(TokenPath(slot).c_str()) || ::GetLastError() == ERROR_FILE_NOT_FOUND;
+  shared_->BeginChange();
+  bool ok = ::DeleteFileW(TokenPath(slot).c_str()) || ::GetLastError() == ERROR_FILE_NOT_FOUND;
+  shared_->EndChange(slot);
+  return ok;
+}
+
+uint32_t Store::LoadLatency() const {
+  std::vector<uint8_t> bytes;
+  if (!ReadWholeFile(dir_ + L"\\latency.txt", &bytes)) return 0;
+  std::string text(bytes.begin(), bytes.end());
+  unsigned long ms = 0;
+  if (std::sscanf(text.c_str(), "%lu", &ms) != 1 || ms > kMaxLatencyMs) {
+    DebugLine(L"ignoring a damaged latency file");
+    return 0;
+  }
+  return static_cast<uint32_t>(ms);
+}
+
+bool Store::SaveLatency(uint32_t ms) const {
+  std::string text = std::to_string(ms) + "\n";
+  bool ok = ms == 0 ? (::DeleteFileW((dir_ + L"\\latency.txt").c_str()) || ::GetLastError() == ERROR_FILE_NOT_FOUND)
+                    : WriteFileAtomic(dir_ + L"\\latency.txt", text.data(), text.size());
+  if (ok) shared_->SetLatencyMs(ms);
+  return ok;
 }
 
 uint64_t Store::EventCount() const {

@@ -11,7 +11,7 @@ simtoken::Token Sample() {
   t.SetLabel("Sample");
   t.SetSerial("0011223344556677");
   t.flags |= CKF_USER_PIN_TO_BE_CHANGED;
-  t.pin = "135790";
+  t.userPin.Set("135790", 6);
   t.triesLeft = 2;
   for (int i = 0; i < 3; ++i) {
     simtoken::Object o;
@@ -31,7 +31,7 @@ TEST(TokenFile, RoundTripKeepsEverything) {
   ASSERT_TRUE(back);
   EXPECT_EQ(simtoken::EncodeToken(*back), bytes);
   EXPECT_FALSE(back->present);
-  EXPECT_EQ(back->pin, "135790");
+  EXPECT_TRUE(back->userPin.Matches("135790", 6));
   EXPECT_EQ(back->triesLeft, 2u);
   ASSERT_EQ(back->objects.size(), 3u);
   EXPECT_EQ(back->objects[2].handle, (7u << 16) | 3u);
