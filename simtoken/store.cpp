@@ -135,14 +135,20 @@ std::unique_ptr<Store> Store::Open(std::wstring* error) {
 
 Store::~Store() = default;
 
-Store::Lock::Lock(const Store& s) : mutex_(s.mutex_.get()) {
+Store::Lock::Lock(const Store& s) : store_(s) {
   // An abandoned mutex still hands over ownership; files are replaced atomically, so what a killed holder
   // left behind is consistent, only perhaps not yet counted.
-  DWORD w = ::WaitForSingleObject(mutex_, INFINITE);
+  DWORD w = ::WaitForSingleObject(s.mutex_.get(), INFINITE);
   if (w == WAIT_ABANDONED || (s.shared().Sequence() & 1)) s.shared().Recover();
 }
 
-Store::Lock::~Lock() { ::ReleaseMutex(mutex_); }
+Store::Lock::~Lock() {
+  ::ReleaseMutex(store_.mutex_.get());
+  // A waiter re-reads the log under the lock, so an event appended before this release is seen by a wake
+  // that follows it; and a wake that goes before a waiter's next look is not lost, as the waiter resets
+  // its wake event before it looks.
+  if (store_.wakePending_.exchange(false)) store_.WakeWaiters();
+}
 
 std::wstring Store::TokenPath(CK_SLOT_ID slot) const {
   wchar_t name[32];
@@ -246,9 +252,14 @@ bool Store::RaiseEvent(const Event& e) const {
     DWORD put = 0;
     if (!::WriteFile(f.get(), rec, sizeof rec, &put, nullptr) || put != sizeof rec) return false;
   }
+  wakePending_ = true;
+  return true;
+}
+
+void Store::WakeWaiters() const {
   WIN32_FIND_DATAW fd;
   HANDLE find = ::FindFirstFileW((dir_ + L"\\waiters\\*").c_str(), &fd);
-  if (find == INVALID_HANDLE_VALUE) return true;
+  if (find == INVALID_HANDLE_VALUE) return;
   std::vector<std::wstring> dead;
   do {
     if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
@@ -264,7 +275,6 @@ bool Store::RaiseEvent(const Event& e) const {
   } while (::FindNextFileW(find, &fd));
   ::FindClose(find);
   for (const std::wstring& id : dead) UnregisterWaiter(id);
-  return true;
 }
 
 bool Store::RegisterWaiter(const std::wstring& id) const {

@@ -9,6 +9,7 @@
 #include "shared_state.h"
 #include "token_data.h"
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -56,7 +57,7 @@ class Store {
     Lock& operator=(const Lock&) = delete;
 
    private:
-    HANDLE mutex_;
+    const Store& store_;
   };
 
   // A file of the previous format is rewritten in the current one as it is read, so that its plain PIN
@@ -73,7 +74,8 @@ class Store {
 
   uint64_t EventCount() const;
   bool ReadEvent(uint64_t index, Event* out) const;
-  // Appends to the log, then wakes every registered waiter; registrations whose event is gone are dropped.
+  // Appends to the log; every registered waiter is woken once the lock is released, so that it does not
+  // wake only to wait for the lock. Registrations whose event is gone are dropped then.
   bool RaiseEvent(const Event& e) const;
   // A waiter is a named event objectPrefix() + L"-" + id, registered by a file of that id in the folder.
   bool RegisterWaiter(const std::wstring& id) const;
@@ -88,10 +90,12 @@ class Store {
  private:
   Store() = default;
   uint32_t LoadLatency() const;
+  void WakeWaiters() const;
   std::wstring dir_;
   std::wstring prefix_;
   vd::UniqueKernelHandle mutex_;
   std::unique_ptr<SharedState> shared_;
+  mutable std::atomic<bool> wakePending_{false};
 };
 
 // Replaces a file by writing a temporary beside it and moving that over the old one, so that a reader or a
