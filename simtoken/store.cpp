@@ -147,7 +147,12 @@ Store::Lock::~Lock() {
   // A waiter re-reads the log under the lock, so an event appended before this release is seen by a wake
   // that follows it; and a wake that goes before a waiter's next look is not lost, as the waiter resets
   // its wake event before it looks.
-  if (store_.wakePending_.exchange(false)) store_.WakeWaiters();
+  if (!store_.wakePending_.exchange(false)) return;
+  try {
+    store_.WakeWaiters();
+  } catch (...) {  // out of memory for a name: the waiters see the event with the next one
+    ::OutputDebugStringW(L"simtoken: cannot wake the waiters\n");
+  }
 }
 
 std::wstring Store::TokenPath(CK_SLOT_ID slot) const {
