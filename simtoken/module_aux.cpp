@@ -12,6 +12,13 @@ void Raise(const Store& store, CK_SLOT_ID slot, uint32_t code, uint32_t data = 0
     DebugLine(L"cannot append to the event log");
 }
 
+// Under the store lock held by the caller: the slot's present token, from a refreshed cache.
+CK_RV LockedToken(const std::shared_ptr<Store>& store, CK_SLOT_ID slot, std::shared_ptr<const Token>* token) {
+  return WithTokensLocked(store, [&](Module& m) { return PresentToken(m.cache.Slot(slot), token); });
+}
+
+// The PINs of the block are hashed where they are (pin_record.h): this call makes no copy of them, and the
+// security officer's PIN is not kept at all.
 [[maybe_unused]] CK_RV InitToken(CK_SLOT_ID slot, TokenInitParams* params) {
   return Guarded("E_InitToken", [&]() -> CK_RV {
     std::shared_ptr<Store> store = CurrentStore();
@@ -19,15 +26,15 @@ void Raise(const Store& store, CK_SLOT_ID slot, uint32_t code, uint32_t data = 0
     if (!IsSlotId(slot)) return CKR_SLOT_ID_INVALID;
     if (!params || !params->label || !params->userPin) return CKR_ARGUMENTS_BAD;
     Store::Lock lock(*store);
-    Token t;
-    CK_RV rv = LoadPresentToken(*store, slot, &t);
+    std::shared_ptr<const Token> current;
+    CK_RV rv = LockedToken(store, slot, &current);
     if (rv != CKR_OK) return rv;
+    Token t = *current;
     Raise(*store, slot, TOKEN_EVT_INIT);
     // The label is read up to 32 bytes at most: the caller's text need not be terminated within them.
     size_t labelLen = strnlen(params->label, sizeof t.label);
     t.SetLabel(std::string_view(params->label, labelLen));
-    ::SecureZeroMemory(t.pin.data(), t.pin.size());
-    t.pin.assign(params->userPin, strnlen(params->userPin, 256));
+    t.userPin.Set(params->userPin, strnlen(params->userPin, 256));
     t.maxTries = params->maxUserTries ? params->maxUserTries : 6;
     t.triesLeft = t.maxTries;
     t.firmware = CK_VERSION{params->firmwareMajor, params->firmwareMinor};
@@ -51,9 +58,10 @@ void Raise(const Store& store, CK_SLOT_ID slot, uint32_t code, uint32_t data = 0
     if (!IsSlotId(slot)) return CKR_SLOT_ID_INVALID;
     if (!label32) return CKR_ARGUMENTS_BAD;
     Store::Lock lock(*store);
-    Token t;
-    CK_RV rv = LoadPresentToken(*store, slot, &t);
+    std::shared_ptr<const Token> current;
+    CK_RV rv = LockedToken(store, slot, &current);
     if (rv != CKR_OK) return rv;
+    Token t = *current;
     std::memcpy(t.label, label32, sizeof t.label);
     if (!store->SaveToken(slot, t)) return CKR_DEVICE_ERROR;
     Raise(*store, slot, TOKEN_EVT_LABEL_CHANGED);
@@ -63,21 +71,17 @@ void Raise(const Store& store, CK_SLOT_ID slot, uint32_t code, uint32_t data = 0
 
 [[maybe_unused]] CK_RV GetPinInfo(CK_SLOT_ID slot, CK_BYTE* out4) {
   return Guarded("E_GetPinInfo", [&]() -> CK_RV {
-    std::shared_ptr<Store> store = CurrentStore();
-    if (!store) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    if (!CurrentStore()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     if (!IsSlotId(slot)) return CKR_SLOT_ID_INVALID;
     if (!out4) return CKR_ARGUMENTS_BAD;
-    Token t;
-    {
-      Store::Lock lock(*store);
-      CK_RV rv = LoadPresentToken(*store, slot, &t);
-      if (rv != CKR_OK) return rv;
-    }
+    std::shared_ptr<const Token> t;
+    CK_RV rv = WithTokens([&](Module& m) { return PresentToken(m.cache.Slot(slot), &t); });
+    if (rv != CKR_OK) return rv;
     // Bytes 0 and 1: the security officer's counters, which this token never spends.
     out4[0] = 6;
     out4[1] = 6;
-    out4[2] = static_cast<CK_BYTE>(t.maxTries > 255 ? 255 : t.maxTries);
-    out4[3] = static_cast<CK_BYTE>(t.triesLeft > 255 ? 255 : t.triesLeft);
+    out4[2] = static_cast<CK_BYTE>(t->maxTries > 255 ? 255 : t->maxTries);
+    out4[3] = static_cast<CK_BYTE>(t->triesLeft > 255 ? 255 : t->triesLeft);
     return CKR_OK;
   });
 }

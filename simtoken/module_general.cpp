@@ -8,8 +8,6 @@
 namespace simtoken {
 namespace {
 
-// Lock order everywhere in the module: the store's named mutex first, then Module::mu.
-
 void SetupWaiter(Module& m, const std::shared_ptr<Store>& store) {
   static LONG counter = 0;
   auto ctx = std::make_shared<WaitContext>();
@@ -27,6 +25,7 @@ void SetupWaiter(Module& m, const std::shared_ptr<Store>& store) {
   m.wait = ctx;
 }
 
+// Caller holds the store lock and Module::mu.
 void TearDown(Module& m) {
   m.initialized = false;
   if (m.wait) {
@@ -35,7 +34,10 @@ void TearDown(Module& m) {
     m.wait.reset();
   }
   m.sessions.clear();
+  if (m.store) m.store->shared().ReleaseSessionEntry(m.sessionEntry);
+  m.sessionEntry = -1;
   m.faults.clear();
+  m.cache.Clear();
   m.store.reset();
 }
 
@@ -52,10 +54,11 @@ std::shared_ptr<Store> CurrentStore() {
   return m.initialized ? m.store : nullptr;
 }
 
-bool InjectedFault(const char* function, CK_RV* rv) {
+bool InjectedFault(const char* function, CK_RV* rv, DWORD* delayMs) {
   Module& m = TheModule();
   std::lock_guard<std::mutex> g(m.mu);
   if (!m.initialized) return false;
+  *delayMs = m.store->shared().LatencyMs();
   for (FaultState& f : m.faults) {
     if (f.rule.function != function) continue;
     ++f.calls;
@@ -68,38 +71,26 @@ bool InjectedFault(const char* function, CK_RV* rv) {
   return false;
 }
 
-CK_RV LoadPresentToken(const Store& store, CK_SLOT_ID slot, Token* token) {
-  switch (store.LoadToken(slot, token)) {
-    case LoadResult::kOk:
-      return token->present ? CKR_OK : CKR_DEVICE_REMOVED;
-    case LoadResult::kMissing:
-    case LoadResult::kDamaged:
-      break;
-  }
-  return CKR_TOKEN_NOT_PRESENT;
+CK_RV PresentToken(const SlotState& slot, std::shared_ptr<const Token>* token) {
+  if (slot.result != LoadResult::kOk) return CKR_TOKEN_NOT_PRESENT;
+  *token = slot.token;
+  return slot.token->present ? CKR_OK : CKR_DEVICE_REMOVED;
 }
 
-CK_RV SessionToken(const Store& store, CK_SESSION_HANDLE h, Session* copy, Token* token) {
-  {
-    Module& m = TheModule();
-    std::lock_guard<std::mutex> g(m.mu);
-    auto it = m.sessions.find(h);
-    if (it == m.sessions.end()) return CKR_SESSION_HANDLE_INVALID;
-    *copy = it->second;
-  }
-  CK_RV rv = LoadPresentToken(store, copy->slot, token);
-  // A session outlives neither the token's removal nor its reset: both look like a pulled device, and so
-  // does a token that was pulled and plugged in again since the session was opened.
+CK_RV SessionToken(const Module& m, CK_SESSION_HANDLE h, Session* copy, std::shared_ptr<const Token>* token) {
+  auto it = m.sessions.find(h);
+  if (it == m.sessions.end()) return CKR_SESSION_HANDLE_INVALID;
+  *copy = it->second;
+  CK_RV rv = PresentToken(m.cache.Slot(copy->slot), token);
+  // A removal, a reset, and a token pulled and plugged in again since the session was opened all look
+  // like a pulled device.
   if (rv == CKR_TOKEN_NOT_PRESENT) return CKR_DEVICE_REMOVED;
-  if (rv == CKR_OK && token->insertions != copy->insertion) return CKR_DEVICE_REMOVED;
+  if (rv == CKR_OK && (*token)->insertions != copy->insertion) return CKR_DEVICE_REMOVED;
   return rv;
 }
 
-CK_RV ReadSessionToken(CK_SESSION_HANDLE h, Session* copy, Token* token) {
-  std::shared_ptr<Store> store = CurrentStore();
-  if (!store) return CKR_CRYPTOKI_NOT_INITIALIZED;
-  Store::Lock lock(*store);
-  return SessionToken(*store, h, copy, token);
+void PublishSessionCount(Module& m) {
+  if (m.store) m.store->shared().SetSessionCount(m.sessionEntry, static_cast<uint32_t>(m.sessions.size()));
 }
 
 void CopyPadded(CK_UTF8CHAR* field, size_t size, std::string_view text) {
@@ -128,15 +119,28 @@ CK_RV Initialize(CK_VOID_PTR initArgs) {
       DebugLine(error);
       return CKR_GENERAL_ERROR;
     }
+    if (DWORD delayMs = store->shared().LatencyMs()) ::Sleep(delayMs);
     Store::Lock lock(*store);
     std::vector<FaultRule> rules = store->LoadFaults();
     std::lock_guard<std::mutex> g(m.mu);
     if (m.initialized) return CKR_CRYPTOKI_ALREADY_INITIALIZED;
+    int entry = store->shared().ClaimSessionEntry();
+    if (entry < 0) {
+      DebugLine(L"the shared session table is full");
+      return CKR_GENERAL_ERROR;
+    }
     m.store = store;
+    m.sessionEntry = entry;
+    m.cache.Clear();
     m.faults.clear();
     for (const FaultRule& r : rules) m.faults.push_back(FaultState{r, 0, 0});
-    SetupWaiter(m, store);
     m.initialized = true;
+    try {
+      SetupWaiter(m, store);
+    } catch (...) {
+      TearDown(m);
+      throw;
+    }
     // C_Initialize itself can be made to fail; the rules are only known from here on.
     for (const FaultState& f : m.faults) {
       if (f.rule.function != "C_Initialize") continue;
@@ -185,18 +189,18 @@ CK_RV GetInfo(CK_INFO_PTR info) {
 
 CK_RV GetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID_PTR list, CK_ULONG_PTR count) {
   return Guarded("C_GetSlotList", [&]() -> CK_RV {
-    std::shared_ptr<Store> store = CurrentStore();
-    if (!store) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    if (!CurrentStore()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     if (!count) return CKR_ARGUMENTS_BAD;
-    std::vector<CK_SLOT_ID> slots;
-    {
-      Store::Lock lock(*store);
+    CK_SLOT_ID slots[kLastSlot];
+    CK_ULONG n = 0;
+    CK_RV rv = WithTokens([&](Module& m) {
       for (CK_SLOT_ID s = kFirstSlot; s <= kLastSlot; ++s) {
-        Token t;
-        if (!tokenPresent || LoadPresentToken(*store, s, &t) == CKR_OK) slots.push_back(s);
+        std::shared_ptr<const Token> t;
+        if (!tokenPresent || PresentToken(m.cache.Slot(s), &t) == CKR_OK) slots[n++] = s;
       }
-    }
-    CK_ULONG n = static_cast<CK_ULONG>(slots.size());
+      return CKR_OK;
+    });
+    if (rv != CKR_OK) return rv;
     if (!list) {
       *count = n;
       return CKR_OK;
@@ -205,7 +209,7 @@ CK_RV GetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID_PTR list, CK_ULONG_PTR count
       *count = n;
       return CKR_BUFFER_TOO_SMALL;
     }
-    std::copy(slots.begin(), slots.end(), list);
+    std::copy(slots, slots + n, list);
     *count = n;
     return CKR_OK;
   });
@@ -213,16 +217,16 @@ CK_RV GetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID_PTR list, CK_ULONG_PTR count
 
 CK_RV GetSlotInfo(CK_SLOT_ID slot, CK_SLOT_INFO_PTR info) {
   return Guarded("C_GetSlotInfo", [&]() -> CK_RV {
-    std::shared_ptr<Store> store = CurrentStore();
-    if (!store) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    if (!CurrentStore()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     if (!IsSlotId(slot)) return CKR_SLOT_ID_INVALID;
     if (!info) return CKR_ARGUMENTS_BAD;
-    Token t;
-    CK_RV state;
-    {
-      Store::Lock lock(*store);
-      state = LoadPresentToken(*store, slot, &t);
-    }
+    CK_RV state = CKR_OK;
+    CK_RV rv = WithTokens([&](Module& m) {
+      std::shared_ptr<const Token> t;
+      state = PresentToken(m.cache.Slot(slot), &t);
+      return CKR_OK;
+    });
+    if (rv != CKR_OK) return rv;
     std::memset(info, 0, sizeof *info);
     char desc[64];
     std::snprintf(desc, sizeof desc, "Simulated Token Slot %lu", static_cast<unsigned long>(slot));
@@ -237,26 +241,23 @@ CK_RV GetSlotInfo(CK_SLOT_ID slot, CK_SLOT_INFO_PTR info) {
 
 CK_RV GetTokenInfo(CK_SLOT_ID slot, CK_TOKEN_INFO_PTR info) {
   return Guarded("C_GetTokenInfo", [&]() -> CK_RV {
-    std::shared_ptr<Store> store = CurrentStore();
-    if (!store) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    if (!CurrentStore()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     if (!IsSlotId(slot)) return CKR_SLOT_ID_INVALID;
     if (!info) return CKR_ARGUMENTS_BAD;
-    Token t;
-    {
-      Store::Lock lock(*store);
-      CK_RV rv = LoadPresentToken(*store, slot, &t);
-      if (rv != CKR_OK) return rv;
-    }
+    std::shared_ptr<const Token> token;
     CK_ULONG sessions = 0, rwSessions = 0;
-    {
-      Module& m = TheModule();
-      std::lock_guard<std::mutex> g(m.mu);
+    CK_RV rv = WithTokens([&](Module& m) {
+      CK_RV present = PresentToken(m.cache.Slot(slot), &token);
+      if (present != CKR_OK) return present;
       for (const auto& [h, s] : m.sessions) {
         if (s.slot != slot) continue;
         ++sessions;
         if (s.flags & CKF_RW_SESSION) ++rwSessions;
       }
-    }
+      return CKR_OK;
+    });
+    if (rv != CKR_OK) return rv;
+    const Token& t = *token;
     std::memset(info, 0, sizeof *info);
     std::memcpy(info->label, t.label, sizeof info->label);
     std::memcpy(info->manufacturerID, t.manufacturer, sizeof info->manufacturerID);
@@ -290,43 +291,39 @@ CK_RV GetTokenInfo(CK_SLOT_ID slot, CK_TOKEN_INFO_PTR info) {
 
 CK_RV OpenSession(CK_SLOT_ID slot, CK_FLAGS flags, CK_VOID_PTR, CK_NOTIFY, CK_SESSION_HANDLE_PTR session) {
   return Guarded("C_OpenSession", [&]() -> CK_RV {
-    std::shared_ptr<Store> store = CurrentStore();
-    if (!store) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    if (!CurrentStore()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     if (!IsSlotId(slot)) return CKR_SLOT_ID_INVALID;
     if (!session) return CKR_ARGUMENTS_BAD;
     if (!(flags & CKF_SERIAL_SESSION)) return CKR_SESSION_PARALLEL_NOT_SUPPORTED;
-    Store::Lock lock(*store);
-    Token t;
-    CK_RV rv = LoadPresentToken(*store, slot, &t);
-    if (rv != CKR_OK) return rv;
-    Module& m = TheModule();
-    std::lock_guard<std::mutex> g(m.mu);
-    if (!m.initialized) return CKR_CRYPTOKI_NOT_INITIALIZED;
-    Session s;
-    s.slot = slot;
-    s.flags = flags & (CKF_SERIAL_SESSION | CKF_RW_SESSION);
-    s.insertion = t.insertions;
-    CK_SESSION_HANDLE h = m.nextSession++;
-    m.sessions[h] = s;
-    *session = h;
-    return CKR_OK;
+    return WithTokens([&](Module& m) {
+      std::shared_ptr<const Token> t;
+      CK_RV rv = PresentToken(m.cache.Slot(slot), &t);
+      if (rv != CKR_OK) return rv;
+      Session s;
+      s.slot = slot;
+      s.flags = flags & (CKF_SERIAL_SESSION | CKF_RW_SESSION);
+      s.insertion = t->insertions;
+      CK_SESSION_HANDLE h = m.nextSession++;
+      m.sessions[h] = s;
+      PublishSessionCount(m);
+      *session = h;
+      return CKR_OK;
+    });
   });
 }
 
 CK_RV CloseSession(CK_SESSION_HANDLE h) {
   return Guarded("C_CloseSession", [&]() -> CK_RV {
-    std::shared_ptr<Store> store = CurrentStore();
-    if (!store) return CKR_CRYPTOKI_NOT_INITIALIZED;
-    Store::Lock lock(*store);
-    Session s;
-    Token t;
-    CK_RV rv = SessionToken(*store, h, &s, &t);
-    if (rv == CKR_SESSION_HANDLE_INVALID) return rv;
-    // The handle is released even for a pulled token, so that the caller can clean up.
-    Module& m = TheModule();
-    std::lock_guard<std::mutex> g(m.mu);
-    m.sessions.erase(h);
-    return rv;
+    return WithTokens([&](Module& m) {
+      Session s;
+      std::shared_ptr<const Token> t;
+      CK_RV rv = SessionToken(m, h, &s, &t);
+      if (rv == CKR_SESSION_HANDLE_INVALID) return rv;
+      // The handle is released even for a pulled token, so that the caller can clean up.
+      m.sessions.erase(h);
+      PublishSessionCount(m);
+      return rv;
+    });
   });
 }
 
@@ -336,7 +333,9 @@ CK_RV CloseAllSessions(CK_SLOT_ID slot) {
     if (!IsSlotId(slot)) return CKR_SLOT_ID_INVALID;
     Module& m = TheModule();
     std::lock_guard<std::mutex> g(m.mu);
+    if (!m.initialized) return CKR_CRYPTOKI_NOT_INITIALIZED;
     std::erase_if(m.sessions, [&](const auto& entry) { return entry.second.slot == slot; });
+    PublishSessionCount(m);
     return CKR_OK;
   });
 }
@@ -344,8 +343,10 @@ CK_RV CloseAllSessions(CK_SLOT_ID slot) {
 CK_RV GetSessionInfo(CK_SESSION_HANDLE h, CK_SESSION_INFO_PTR info) {
   return Guarded("C_GetSessionInfo", [&]() -> CK_RV {
     Session s;
-    Token t;
-    CK_RV rv = ReadSessionToken(h, &s, &t);
+    CK_RV rv = WithTokens([&](Module& m) {
+      std::shared_ptr<const Token> t;
+      return SessionToken(m, h, &s, &t);
+    });
     if (rv != CKR_OK) return rv;
     if (!info) return CKR_ARGUMENTS_BAD;
     std::memset(info, 0, sizeof *info);

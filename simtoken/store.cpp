@@ -117,18 +117,43 @@ std::unique_ptr<Store> Store::Open(std::wstring* error) {
     *error = L"cannot create the state mutex";
     return nullptr;
   }
+  s->shared_ = SharedState::Open(s->prefix_ + L"-shared");
+  if (!s->shared_) {
+    *error = L"cannot map the shared state";
+    return nullptr;
+  }
+  if (!s->shared_->Ready()) {
+    // The block is new (no process had it open): fill in what the folder keeps.
+    Lock lock(*s);
+    if (!s->shared_->Ready()) {
+      s->shared_->SetLatencyMs(s->LoadLatency());
+      s->shared_->SetReady();
+    }
+  }
   return s;
 }
 
 Store::~Store() = default;
 
-Store::Lock::Lock(const Store& s) : mutex_(s.mutex_.get()) {
+Store::Lock::Lock(const Store& s) : store_(s) {
   // An abandoned mutex still hands over ownership; files are replaced atomically, so what a killed holder
-  // left behind is consistent.
-  ::WaitForSingleObject(mutex_, INFINITE);
+  // left behind is consistent, only perhaps not yet counted.
+  DWORD w = ::WaitForSingleObject(s.mutex_.get(), INFINITE);
+  if (w == WAIT_ABANDONED || (s.shared().Sequence() & 1)) s.shared().Recover();
 }
 
-Store::Lock::~Lock() { ::ReleaseMutex(mutex_); }
+Store::Lock::~Lock() {
+  ::ReleaseMutex(store_.mutex_.get());
+  // A waiter re-reads the log under the lock, so an event appended before this release is seen by a wake
+  // that follows it; and a wake that goes before a waiter's next look is not lost, as the waiter resets
+  // its wake event before it looks.
+  if (!store_.wakePending_.exchange(false)) return;
+  try {
+    store_.WakeWaiters();
+  } catch (...) {  // out of memory for a name: the waiters see the event with the next one
+    ::OutputDebugStringW(L"simtoken: cannot wake the waiters\n");
+  }
+}
 
 std::wstring Store::TokenPath(CK_SLOT_ID slot) const {
   wchar_t name[32];
@@ -142,22 +167,51 @@ LoadResult Store::LoadToken(CK_SLOT_ID slot, Token* out) const {
     return ::GetFileAttributesW(TokenPath(slot).c_str()) == INVALID_FILE_ATTRIBUTES ? LoadResult::kMissing
                                                                                      : LoadResult::kDamaged;
   }
-  std::optional<Token> t = DecodeToken(bytes.data(), bytes.size());
+  bool previousFormat = false;
+  std::optional<Token> t = DecodeToken(bytes.data(), bytes.size(), &previousFormat);
+  if (previousFormat) ::SecureZeroMemory(bytes.data(), bytes.size());  // it held the plain PIN
   if (!t) {
     DebugLine(L"skipping damaged token file " + TokenPath(slot));
     return LoadResult::kDamaged;
   }
+  if (previousFormat && !SaveToken(slot, *t)) DebugLine(L"cannot rewrite " + TokenPath(slot));
   *out = std::move(*t);
   return LoadResult::kOk;
 }
 
 bool Store::SaveToken(CK_SLOT_ID slot, const Token& token) const {
   std::vector<uint8_t> bytes = EncodeToken(token);
-  return WriteFileAtomic(TokenPath(slot), bytes.data(), bytes.size());
+  shared_->BeginChange();
+  bool ok = WriteFileAtomic(TokenPath(slot), bytes.data(), bytes.size());
+  shared_->EndChange(slot);
+  return ok;
 }
 
 bool Store::DeleteToken(CK_SLOT_ID slot) const {
-  return ::DeleteFileW(TokenPath(slot).c_str()) || ::GetLastError() == ERROR_FILE_NOT_FOUND;
+  shared_->BeginChange();
+  bool ok = ::DeleteFileW(TokenPath(slot).c_str()) || ::GetLastError() == ERROR_FILE_NOT_FOUND;
+  shared_->EndChange(slot);
+  return ok;
+}
+
+uint32_t Store::LoadLatency() const {
+  std::vector<uint8_t> bytes;
+  if (!ReadWholeFile(dir_ + L"\\latency.txt", &bytes)) return 0;
+  std::string text(bytes.begin(), bytes.end());
+  unsigned long ms = 0;
+  if (std::sscanf(text.c_str(), "%lu", &ms) != 1 || ms > kMaxLatencyMs) {
+    DebugLine(L"ignoring a damaged latency file");
+    return 0;
+  }
+  return static_cast<uint32_t>(ms);
+}
+
+bool Store::SaveLatency(uint32_t ms) const {
+  std::string text = std::to_string(ms) + "\n";
+  bool ok = ms == 0 ? (::DeleteFileW((dir_ + L"\\latency.txt").c_str()) || ::GetLastError() == ERROR_FILE_NOT_FOUND)
+                    : WriteFileAtomic(dir_ + L"\\latency.txt", text.data(), text.size());
+  if (ok) shared_->SetLatencyMs(ms);
+  return ok;
 }
 
 uint64_t Store::EventCount() const {
@@ -203,9 +257,14 @@ bool Store::RaiseEvent(const Event& e) const {
     DWORD put = 0;
     if (!::WriteFile(f.get(), rec, sizeof rec, &put, nullptr) || put != sizeof rec) return false;
   }
+  wakePending_ = true;
+  return true;
+}
+
+void Store::WakeWaiters() const {
   WIN32_FIND_DATAW fd;
   HANDLE find = ::FindFirstFileW((dir_ + L"\\waiters\\*").c_str(), &fd);
-  if (find == INVALID_HANDLE_VALUE) return true;
+  if (find == INVALID_HANDLE_VALUE) return;
   std::vector<std::wstring> dead;
   do {
     if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
@@ -221,7 +280,6 @@ bool Store::RaiseEvent(const Event& e) const {
   } while (::FindNextFileW(find, &fd));
   ::FindClose(find);
   for (const std::wstring& id : dead) UnregisterWaiter(id);
-  return true;
 }
 
 bool Store::RegisterWaiter(const std::wstring& id) const {

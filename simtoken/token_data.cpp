@@ -1,12 +1,16 @@
 #include "token_data.h"
 
+#include <windows.h>
+
 #include <algorithm>
 #include <cstring>
 
 namespace simtoken {
 namespace {
 
-constexpr char kMagic[8] = {'S', 'I', 'M', 'T', 'O', 'K', '0', '2'};
+constexpr char kMagic[8] = {'S', 'I', 'M', 'T', 'O', 'K', '0', '3'};
+// The previous format: the same fields, but the user PIN as its bytes.
+constexpr char kPreviousMagic[8] = {'S', 'I', 'M', 'T', 'O', 'K', '0', '2'};
 // Far above anything a test makes; a length beyond it means the file is damaged, not that it is big.
 constexpr uint32_t kMaxValue = 1u << 24;
 constexpr uint32_t kMaxCount = 1u << 16;
@@ -60,6 +64,16 @@ class Reader {
     }
     std::memcpy(dst, p_ + pos_, n);
     pos_ += n;
+  }
+  // Steps over n bytes in place; null (and failed) when fewer remain.
+  const uint8_t* Skip(uint32_t n) {
+    if (!ok_ || n > kMaxValue || n > n_ - pos_) {
+      ok_ = false;
+      return nullptr;
+    }
+    const uint8_t* at = p_ + pos_;
+    pos_ += n;
+    return at;
   }
   template <typename Container>
   void Bytes(Container* dst) {
@@ -125,6 +139,12 @@ Object* Token::FindObject(CK_OBJECT_HANDLE handle) {
   return nullptr;
 }
 
+const Object* Token::FindObject(CK_OBJECT_HANDLE handle) const {
+  for (const Object& o : objects)
+    if (o.handle == handle) return &o;
+  return nullptr;
+}
+
 bool Token::RemoveObject(CK_OBJECT_HANDLE handle) {
   auto it = std::find_if(objects.begin(), objects.end(), [&](const Object& o) { return o.handle == handle; });
   if (it == objects.end()) return false;
@@ -142,7 +162,9 @@ std::vector<uint8_t> EncodeToken(const Token& t) {
   body.U32(static_cast<uint32_t>(t.flags));
   body.U32(t.minPin);
   body.U32(t.maxPin);
-  body.Bytes(t.pin.data(), t.pin.size());
+  body.U8(t.userPin.set ? 1 : 0);
+  body.Raw(t.userPin.salt, sizeof t.userPin.salt);
+  body.Raw(t.userPin.digest, sizeof t.userPin.digest);
   body.U32(t.maxTries);
   body.U32(t.triesLeft);
   body.U8(t.hardware.major);
@@ -169,11 +191,19 @@ std::vector<uint8_t> EncodeToken(const Token& t) {
   return std::move(file.out());
 }
 
-std::optional<Token> DecodeToken(const uint8_t* data, size_t size) {
-  if (!data || size < sizeof kMagic + 8 || std::memcmp(data, kMagic, sizeof kMagic) != 0) return std::nullopt;
+std::optional<Token> DecodeToken(const uint8_t* data, size_t size, bool* previousFormat) {
+  if (!data || size < sizeof kMagic + 8) return std::nullopt;
+  bool previous = std::memcmp(data, kPreviousMagic, sizeof kPreviousMagic) == 0;
+  if (!previous && std::memcmp(data, kMagic, sizeof kMagic) != 0) return std::nullopt;
+  if (previousFormat) *previousFormat = previous;
   Reader file(data + sizeof kMagic, size - sizeof kMagic);
   std::vector<uint8_t> bodyBytes;
   file.Bytes(&bodyBytes);
+  // The previous format's body holds a plain PIN: this copy is wiped whatever the outcome.
+  struct Wipe {
+    std::vector<uint8_t>& v;
+    ~Wipe() { ::SecureZeroMemory(v.data(), v.size()); }
+  } wipeBody{bodyBytes};
   uint32_t sum = file.U32();
   if (!file.done() || sum != Fnv1a(bodyBytes.data(), bodyBytes.size())) return std::nullopt;
 
@@ -187,7 +217,17 @@ std::optional<Token> DecodeToken(const uint8_t* data, size_t size) {
   t.flags = r.U32();
   t.minPin = r.U32();
   t.maxPin = r.U32();
-  r.Bytes(&t.pin);
+  if (previous) {
+    uint32_t n = r.U32();
+    const uint8_t* pin = r.Skip(n);
+    if (pin) t.userPin.Set(pin, n);
+  } else {
+    uint8_t set = r.U8();
+    r.Raw(t.userPin.salt, sizeof t.userPin.salt);
+    r.Raw(t.userPin.digest, sizeof t.userPin.digest);
+    if (set > 1) return std::nullopt;
+    t.userPin.set = set == 1;
+  }
   t.maxTries = r.U32();
   t.triesLeft = r.U32();
   t.hardware.major = r.U8();

@@ -1,7 +1,8 @@
 // The content of one simulated token and its file encoding. Both the module and tokenctl work on this
-// model; the module never keeps it between calls, so every process sees what the last writer saved.
+// model; the module keeps a copy in memory only as long as no other writer has saved a newer one.
 #pragma once
 
+#include "pin_record.h"
 #include "pkcs11.h"
 
 #include <cstdint>
@@ -45,7 +46,7 @@ struct Token {
   CK_FLAGS flags = CKF_TOKEN_INITIALIZED | CKF_USER_PIN_INITIALIZED;
   uint32_t minPin = 6;
   uint32_t maxPin = 12;
-  std::string pin = "246802";
+  PinRecord userPin;  // none until tokenctl or the initialisation entry sets one
   uint32_t maxTries = 6;
   uint32_t triesLeft = 6;
   CK_VERSION hardware{1, 0};
@@ -61,6 +62,7 @@ struct Token {
   void SetModel(std::string_view s) { FillField(model, sizeof model, s); }
   void SetSerial(std::string_view s) { FillField(serial, sizeof serial, s); }
   Object* FindObject(CK_OBJECT_HANDLE handle);
+  const Object* FindObject(CK_OBJECT_HANDLE handle) const;
   bool RemoveObject(CK_OBJECT_HANDLE handle);
   // Handles carry the slot in their high half, so they are unique across slots and stay stable for the
   // life of the token, whichever process reads them.
@@ -70,7 +72,8 @@ struct Token {
 };
 
 std::vector<uint8_t> EncodeToken(const Token& token);
-// Empty when the bytes are not a complete, intact token file.
-std::optional<Token> DecodeToken(const uint8_t* data, size_t size);
+// Empty when the bytes are not a complete, intact token file. Files of the previous format, which kept the
+// user PIN itself, are read too (*previousFormat set): the PIN is hashed on the way in.
+std::optional<Token> DecodeToken(const uint8_t* data, size_t size, bool* previousFormat = nullptr);
 
 }  // namespace simtoken

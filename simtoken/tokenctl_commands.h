@@ -22,6 +22,8 @@ int CmdList(const Args& a);
 int CmdReset(const Args& a);
 int CmdFail(const Args& a);
 int CmdWatch(const Args& a);
+int CmdLatency(const Args& a);
+int CmdSessions(const Args& a);
 
 int BadArgument(const std::string& message);
 // The state folder's store; prints why on failure.

@@ -20,7 +20,7 @@ constexpr Command kCommands[] = {
     {L"insert", tokenctl::CmdInsert}, {L"remove", tokenctl::CmdRemove}, {L"add-cert", tokenctl::CmdAddCert},
     {L"delete", tokenctl::CmdDelete}, {L"event", tokenctl::CmdEvent},   {L"set", tokenctl::CmdSet},
     {L"list", tokenctl::CmdList},     {L"reset", tokenctl::CmdReset},   {L"fail", tokenctl::CmdFail},
-    {L"watch", tokenctl::CmdWatch},
+    {L"watch", tokenctl::CmdWatch},   {L"latency", tokenctl::CmdLatency}, {L"sessions", tokenctl::CmdSessions},
 };
 
 const char kUsage[] =
@@ -38,6 +38,8 @@ const char kUsage[] =
     "  tokenctl reset\n"
     "  tokenctl fail FUNCTION RV [--after N] [--times M]  |  tokenctl fail --clear\n"
     "  tokenctl watch [--count N] [--timeout SECONDS]\n"
+    "  tokenctl latency [MS]   (delay of every module call in every process; 0 removes it; no MS: show it)\n"
+    "  tokenctl sessions       (one line \"PID COUNT\" per process that holds sessions)\n"
     "SLOT is 1..12. State folder: SIMTOKEN_DIR, else %LOCALAPPDATA%\\SimToken.\n";
 
 }  // namespace

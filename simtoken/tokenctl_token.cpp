@@ -13,6 +13,9 @@ namespace {
 using simtoken::Store;
 using simtoken::Token;
 
+// The user PIN of a token that tokenctl inserts without --pin.
+constexpr char kDefaultPin[] = "246802";
+
 bool ParseSlot(const std::wstring& text, CK_SLOT_ID* slot, std::string* error) {
   auto v = ParseNumber(text);
   if (!v || !simtoken::IsSlotId(*v)) {
@@ -130,6 +133,7 @@ int CmdInsert(const Args& a) {
     t = Token();
     t.present = false;
     t.SetSerial(DefaultSerial(slot));
+    t.userPin.Set(kDefaultPin, sizeof kDefaultPin - 1);
   }
   if (!t.present) ++t.insertions;
   uint32_t lo = minPin.value_or(t.minPin), hi = maxPin.value_or(t.maxPin);
@@ -139,7 +143,7 @@ int CmdInsert(const Args& a) {
   if (label) t.SetLabel(*label);
   if (serial) t.SetSerial(*serial);
   if (model) t.SetModel(*model);
-  if (pin) t.pin = *pin;
+  if (pin) t.userPin.Set(pin->data(), pin->size());
   if (tries) t.maxTries = t.triesLeft = *tries;
   if (p.flags.count(L"uninitialized"))
     t.flags &= ~static_cast<CK_FLAGS>(CKF_TOKEN_INITIALIZED | CKF_USER_PIN_INITIALIZED);
@@ -185,7 +189,7 @@ int CmdSet(const Args& a) {
   Token t;
   if (int rc = LoadExisting(*store, slot, &t)) return rc;
   if (label) t.SetLabel(*label);
-  if (pin) t.pin = *pin;
+  if (pin) t.userPin.Set(pin->data(), pin->size());
   if (tries) {
     t.triesLeft = *tries;
     if (t.maxTries < *tries) t.maxTries = *tries;

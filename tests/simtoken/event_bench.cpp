@@ -3,12 +3,14 @@
 //    state lock, right before it appends the event; the waiter here subtracts that stamp from the counter
 //    at the moment the event entry returns. The counter is system-wide, so both sides read the same clock.
 //  - idle cost: the CPU time this process uses while a thread waits 10 s in the event entry.
+// The per-call cost of the module is simtoken_call_bench's.
+#include "bench_row.h"
 #include "handles.h"
 #include "pkcs11.h"
 #include "testsupport.h"
 
-#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -24,10 +26,14 @@ double ProcessCpuMs() {
   return FileTimeMs(kernel) + FileTimeMs(user);
 }
 
-double Percentile(std::vector<double> v, double p) {
-  std::sort(v.begin(), v.end());
-  size_t i = static_cast<size_t>(p * (v.size() - 1) + 0.5);
-  return v[std::min(i, v.size() - 1)];
+using simbench::Percentile;
+
+constexpr double kWakeTargetMs = 5;
+constexpr double kIdleTargetMs = 10;
+
+int CannotMeasure(const char* why) {
+  std::fprintf(stderr, "simtoken_event_bench: cannot measure: %s\n", why);
+  return 1;
 }
 
 }  // namespace
@@ -37,15 +43,16 @@ int main(int argc, char** argv) {
   if (events < 1) events = 200;
   vdtest::ScopedSimTokenDir dir;
   vd::UniqueModule dll(::LoadLibraryW((vdtest::BinDir() + L"LumoraCSP11Brindlemark.dll").c_str()));
-  if (!dll) return std::fprintf(stderr, "cannot load the module\n"), 1;
+  if (!dll) return CannotMeasure("the module does not load");
   auto getList = reinterpret_cast<CK_C_GetFunctionList>(
       reinterpret_cast<void*>(::GetProcAddress(dll.get(), "C_GetFunctionList")));
   auto getAux = reinterpret_cast<GetAuxFunctionListFn>(
       reinterpret_cast<void*>(::GetProcAddress(dll.get(), "E_GetAuxFunctionList")));
   CK_FUNCTION_LIST* f = nullptr;
   AuxFunctionList* aux = nullptr;
-  if (!getList || !getAux || getList(&f) != CKR_OK || getAux(&aux) != CKR_OK) return 1;
-  if (f->C_Initialize(nullptr) != CKR_OK) return 1;
+  if (!getList || !getAux || getList(&f) != CKR_OK || getAux(&aux) != CKR_OK)
+    return CannotMeasure("the module lacks its tables");
+  if (f->C_Initialize(nullptr) != CKR_OK) return CannotMeasure("C_Initialize failed");
 
   LARGE_INTEGER freq;
   ::QueryPerformanceFrequency(&freq);
@@ -71,48 +78,20 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "tokenctl failed: %s\n", r.err.c_str());
       f->C_Finalize(nullptr);
       waiter.join();
-      return 1;
+      return CannotMeasure("an event could not be raised");
     }
     roundTrip.push_back((b.QuadPart - a.QuadPart) * 1000.0 / static_cast<double>(freq.QuadPart));
   }
   waiter.join();
+  if (latency.size() != static_cast<size_t>(events)) return CannotMeasure("the event entry failed before every event");
+  double wakeP99 = Percentile(latency, 0.99);
+  if (wakeP99 <= 0) return CannotMeasure("the wake-ups end within one tick of the counter");
   std::printf("wake-up latency, tokenctl commit -> event entry returns in another process (%zu events):\n",
               latency.size());
-  std::printf("  p50 %.2f ms  p99 %.2f ms  max %.2f ms  (target p99 < 20 ms)\n", Percentile(latency, 0.5),
-              Percentile(latency, 0.99), Percentile(latency, 1.0));
+  std::printf("  p50 %.2f ms  p99 %.2f ms  max %.2f ms  (target p99 < %.0f ms)\n", Percentile(latency, 0.5), wakeP99,
+              Percentile(latency, 1.0), kWakeTargetMs);
   std::printf("tokenctl process start to exit, for scale: p50 %.1f ms  p99 %.1f ms\n", Percentile(roundTrip, 0.5),
               Percentile(roundTrip, 0.99));
-
-  // Every call reads the token's file afresh; this is what that costs.
-  vdtest::RunTool(L"tokenctl.exe", L"insert 1");
-  for (const wchar_t* cert : {L"sign.der", L"enc.der", L"root.der", L"inter.der"})
-    vdtest::RunTool(L"tokenctl.exe", L"add-cert 1 \"" + vdtest::TestCert(cert) + L"\"");
-  auto timePerCall = [&](auto&& call) {
-    const int n = 500;
-    LARGE_INTEGER a, b;
-    ::QueryPerformanceCounter(&a);
-    for (int i = 0; i < n; ++i) call();
-    ::QueryPerformanceCounter(&b);
-    return (b.QuadPart - a.QuadPart) * 1e6 / static_cast<double>(freq.QuadPart) / n;
-  };
-  CK_SESSION_HANDLE s = 0;
-  f->C_OpenSession(1, CKF_SERIAL_SESSION, nullptr, nullptr, &s);
-  double slotList = timePerCall([&] {
-    CK_SLOT_ID slots[12];
-    CK_ULONG n = 12;
-    f->C_GetSlotList(CK_TRUE, slots, &n);
-  });
-  double tokenInfo = timePerCall([&] {
-    CK_TOKEN_INFO t;
-    f->C_GetTokenInfo(1, &t);
-  });
-  double attribute = timePerCall([&] {
-    uint8_t buf[4096];
-    CK_ATTRIBUTE a{CKA_VALUE, buf, sizeof buf};
-    f->C_GetAttributeValue(s, (1 << 16) | 1, &a, 1);
-  });
-  std::printf("per call, token with 4 certificates and 2 keys: C_GetSlotList(TRUE) %.0f us, C_GetTokenInfo %.0f us, "
-              "C_GetAttributeValue %.0f us\n", slotList, tokenInfo, attribute);
 
   std::thread idle([&] {
     CK_SLOT_ID slot;
@@ -125,8 +104,13 @@ int main(int argc, char** argv) {
   double after = ProcessCpuMs();
   f->C_Finalize(nullptr);
   idle.join();
-  std::printf("CPU time of this process while waiting 10 s in the event entry: %.2f ms  (target < 10 ms; "
+  std::printf("CPU time of this process while waiting 10 s in the event entry: %.2f ms  (target < %.0f ms; "
               "the clock counts in steps of up to 15.6 ms)\n",
-              after - before);
+              after - before, kIdleTargetMs);
+  // Only the wake-up goes to the table: the idle CPU time is often below the process clock's step, and a
+  // 0 there would read as a figure.
+  char wakeTarget[16];
+  std::snprintf(wakeTarget, sizeof wakeTarget, "< %.0f", kWakeTargetMs);
+  simbench::Print({"simtoken event wake-up p99", wakeP99, -1, "ms", wakeTarget, wakeP99 < kWakeTargetMs});
   return 0;
 }

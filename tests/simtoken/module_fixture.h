@@ -13,13 +13,21 @@
 
 namespace simtest {
 
+// The module the suites run against: the simulated one, unless SIMTEST_MODULE names another (the
+// conformance suite runs a second time through the call counter, p11count.dll).
+inline std::wstring ModuleUnderTest() {
+  wchar_t buf[MAX_PATH];
+  DWORD n = ::GetEnvironmentVariableW(L"SIMTEST_MODULE", buf, MAX_PATH);
+  return n > 0 && n < MAX_PATH ? std::wstring(buf, n) : L"LumoraCSP11Brindlemark.dll";
+}
+
 struct LoadedModule {
   vd::UniqueModule dll;
   CK_FUNCTION_LIST* f = nullptr;
   AuxFunctionList* aux = nullptr;
 
-  explicit LoadedModule(const wchar_t* file = L"LumoraCSP11Brindlemark.dll") {
-    dll.reset(::LoadLibraryW((vdtest::BinDir() + file).c_str()));
+  explicit LoadedModule(const wchar_t* file = nullptr) {
+    dll.reset(::LoadLibraryW((vdtest::BinDir() + (file ? file : ModuleUnderTest())).c_str()));
     if (!dll) return;
     auto getList = reinterpret_cast<CK_C_GetFunctionList>(
         reinterpret_cast<void*>(::GetProcAddress(dll.get(), "C_GetFunctionList")));
