@@ -76,6 +76,11 @@ int CertManagerApp::Run(HINSTANCE instance, const wchar_t* commandLine) {
   instanceMutex_.reset(
       ::CreateMutexW(SharedObjectSecurity::Instance().Attributes(), FALSE, InstanceMutexName().c_str()));
   bool existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
+  if (!instanceMutex_) {
+    // Without the mutex nothing keeps a second instance out: carrying on could run two.
+    ::MessageBoxW(nullptr, L"Can not initialize.", nullptr, MB_OK | MB_ICONSTOP);
+    return kEnd;
+  }
   if (existed || switches_.terminate) {
     // The running instance stays the only owner.
     if (existed && !switches_.terminate) instanceMutex_.reset();

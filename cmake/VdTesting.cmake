@@ -31,3 +31,15 @@ function(vd_add_gtest)
     set_tests_properties(${T_NAME} PROPERTIES RESOURCE_LOCK "${T_LOCKS}")
   endif()
 endfunction()
+
+# vd_check_xp_imports(TARGET): in the 32-bit build, the target's imports must all be on its reviewed list
+# cmake/xp-imports/<file>.txt, or the build fails.
+function(vd_check_xp_imports target)
+  if(NOT CMAKE_SIZEOF_VOID_P EQUAL 4)
+    return()
+  endif()
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/check-imports.sh ${CMAKE_OBJDUMP} $<TARGET_FILE:${target}>
+            ${CMAKE_SOURCE_DIR}/cmake/xp-imports/$<TARGET_FILE_NAME:${target}>.txt
+    VERBATIM)
+endfunction()

@@ -39,8 +39,13 @@ std::string_view FixedField(const void* field, size_t size) {
 }
 
 bool EqualsNoCase(std::wstring_view a, std::wstring_view b) {
-  return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()),
-                                TRUE) == CSTR_EQUAL;
+  // Ordinal, by upper-case mapping, as the system compares names that ignore case (CompareStringOrdinal
+  // does the same but is missing before Vista).
+  if (a.size() != b.size()) return false;
+  std::wstring ua(a), ub(b);
+  if (!ua.empty()) ::CharUpperBuffW(ua.data(), static_cast<DWORD>(ua.size()));
+  if (!ub.empty()) ::CharUpperBuffW(ub.data(), static_cast<DWORD>(ub.size()));
+  return ua == ub;
 }
 
 }  // namespace vd

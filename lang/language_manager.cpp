@@ -62,58 +62,58 @@ LanguageManager& LanguageManager::Instance() {
 }
 
 void LanguageManager::SetLanguageDirectory(const std::wstring& directory) {
-  std::lock_guard lock(mutex_);
+  CsLock lock(mutex_);
   if (directory == directory_) return;
   directory_ = directory;
   loadAttempted_ = loaded_ = false;
 }
 
 void LanguageManager::SetLanguageBaseName(const std::wstring& baseName) {
-  std::lock_guard lock(mutex_);
+  CsLock lock(mutex_);
   if (baseName == baseName_) return;
   baseName_ = baseName;
   loadAttempted_ = loaded_ = false;
 }
 
 void LanguageManager::SetLanguageId(int id) {
-  std::lock_guard lock(mutex_);
+  CsLock lock(mutex_);
   if (requestedId_ == id) return;
   requestedId_ = id;
   loadAttempted_ = loaded_ = false;
 }
 
 int LanguageManager::GetLanguageId() {
-  std::lock_guard lock(mutex_);
+  CsLock lock(mutex_);
   EnsureLoadedLocked();
   return languageId_;
 }
 
 std::wstring LanguageManager::GetLanguageName() {
-  std::lock_guard lock(mutex_);
+  CsLock lock(mutex_);
   EnsureLoadedLocked();
   return languageName_;
 }
 
 std::wstring LanguageManager::GetFontFace() {
-  std::lock_guard lock(mutex_);
+  CsLock lock(mutex_);
   EnsureLoadedLocked();
   return fontFace_;
 }
 
 int LanguageManager::GetFontHeight() {
-  std::lock_guard lock(mutex_);
+  CsLock lock(mutex_);
   EnsureLoadedLocked();
   return fontHeight_;
 }
 
 bool LanguageManager::IsLoaded() {
-  std::lock_guard lock(mutex_);
+  CsLock lock(mutex_);
   EnsureLoadedLocked();
   return loaded_;
 }
 
 std::wstring LanguageManager::LastFileName() {
-  std::lock_guard lock(mutex_);
+  CsLock lock(mutex_);
   EnsureLoadedLocked();
   return lastFileName_;
 }
@@ -180,7 +180,7 @@ bool LanguageManager::LoadLocked() {
 }
 
 std::wstring LanguageManager::LangString(int id, const wchar_t* defaultText) {
-  std::lock_guard lock(mutex_);
+  CsLock lock(mutex_);
   EnsureLoadedLocked();
   std::wstring fallback = defaultText ? defaultText : L"";
   if (useDefaults_ || strings_ == nullptr) return fallback;

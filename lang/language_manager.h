@@ -6,10 +6,10 @@
 #include <windows.h>
 
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 
+#include "handles.h"
 #include "lang_file.h"
 
 namespace vd {
@@ -52,7 +52,7 @@ class LanguageManager {
   void ResetToEnglishLocked();
   void TranslateSubMenu(HMENU menu);
 
-  std::mutex mutex_;  // guards everything below; never held while a window is being changed
+  CriticalSection mutex_;  // guards everything below; never held while a window is being changed
   LanguageContent content_;
   const LangSection* strings_ = nullptr;
   bool useDefaults_ = true;

@@ -50,27 +50,37 @@ TokenKeys TokenKeys::Read(CK_FUNCTION_LIST* fl, CK_SLOT_ID, CK_SESSION_HANDLE se
     std::vector<AttributeValue> v;
     readRv = ReadObjectAttributes(fl, session, h, kKeyAttributes, true, &v);
     if (readRv != CKR_OK) return false;
-    Key k;
-    if (v[0].present && v[0].bytes.size() == sizeof(CK_KEY_TYPE)) {
-      k.hasType = true;
-      std::memcpy(&k.type, v[0].bytes.data(), sizeof k.type);
-    }
-    k.hasId = v[1].present;
-    k.id = std::move(v[1].bytes);
-    k.hasContainer = v[2].present;
-    k.container = std::move(v[2].bytes);
-    k.hasModulus = v[3].present;
-    k.modulus = std::move(v[3].bytes);
-    if (v[4].present && v[4].bytes.size() == sizeof(CK_BBOOL)) {
-      k.hasEncrypt = true;
-      k.encrypt = v[4].bytes[0];
-    }
-    keys.keys_.push_back(std::move(k));
+    keys.AddKey(v[0], v[1], v[2], v[3], v[4]);
     return true;
   });
-  keys.readResult_ = readRv != CKR_OK ? readRv : rv;
-  if (keys.readResult_ != CKR_OK) keys.keys_.clear();
+  keys.Finish(readRv != CKR_OK ? readRv : rv);
   return keys;
+}
+
+void TokenKeys::AddKey(const AttributeValue& type, const AttributeValue& id, const AttributeValue& container,
+                       const AttributeValue& modulus, const AttributeValue& encrypt) {
+  if (keys_.size() >= kMaxKeys) return;
+  Key k;
+  if (type.present && type.bytes.size() == sizeof(CK_KEY_TYPE)) {
+    k.hasType = true;
+    std::memcpy(&k.type, type.bytes.data(), sizeof k.type);
+  }
+  k.hasId = id.present;
+  k.id = id.bytes;
+  k.hasContainer = container.present;
+  k.container = container.bytes;
+  k.hasModulus = modulus.present;
+  k.modulus = modulus.bytes;
+  if (encrypt.present && encrypt.bytes.size() == sizeof(CK_BBOOL)) {
+    k.hasEncrypt = true;
+    k.encrypt = encrypt.bytes[0];
+  }
+  keys_.push_back(std::move(k));
+}
+
+void TokenKeys::Finish(CK_RV readResult) {
+  readResult_ = readResult;
+  if (readResult_ != CKR_OK) keys_.clear();
 }
 
 bool TokenKeys::KeyIsOnToken(const std::wstring& container, const std::vector<uint8_t>& modulus) const {

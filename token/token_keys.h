@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "object_reading.h"
 #include "pkcs11.h"
 
 namespace vd {
@@ -21,6 +22,12 @@ class TokenKeys {
   static TokenKeys Read(CK_FUNCTION_LIST* fl, CK_SLOT_ID slot, CK_SESSION_HANDLE session);
   // The same in a session of its own, opened and closed here.
   static TokenKeys Read(CK_FUNCTION_LIST* fl, CK_SLOT_ID slot);
+
+  // For a reader that meets the keys among the token's other objects: each key's attributes as read
+  // (CKA_KEY_TYPE, CKA_ID, the container, CKA_MODULUS, CKA_ENCRYPT), then the outcome of the whole read.
+  void AddKey(const AttributeValue& type, const AttributeValue& id, const AttributeValue& container,
+              const AttributeValue& modulus, const AttributeValue& encrypt);
+  void Finish(CK_RV readResult);
 
   CK_RV ReadResult() const { return readResult_; }
   size_t Count() const { return keys_.size(); }

@@ -1,5 +1,6 @@
 // Reading tokens and their certificates, and the handlers of the module's token and object events.
 #include <algorithm>
+#include <cstring>
 
 #include "cert_facts.h"
 #include "object_reading.h"
@@ -21,6 +22,37 @@ const std::vector<AttributeRequest> kCertificateAttributes = {
 constexpr size_t kMaxCertificates = 4096;
 // An inserted token's certificates are warned about when they expire within this many days.
 constexpr int kExpiryHorizonDays = 30;
+
+// Every object of a token in one pass, certificates and private keys alike: their attributes together.
+const std::vector<AttributeRequest> kObjectAttributes = {
+    {CKA_CLASS, sizeof(CK_OBJECT_CLASS)},
+    {CKA_ID, 64},
+    {CKA_VALUE, 4096},
+    {CKA_VENDOR_CONTAINER, 256},
+    {CKA_LABEL, 256},
+    {CKA_KEY_TYPE, sizeof(CK_KEY_TYPE)},
+    {CKA_MODULUS, 512},
+    {CKA_ENCRYPT, sizeof(CK_BBOOL)},
+};
+enum ObjectAttribute { kClass, kId, kValue, kContainer, kLabel, kKeyType, kModulus, kEncrypt };
+
+TokenCertificate MakeCertificate(CK_SLOT_ID slot, CK_OBJECT_HANDLE handle, std::vector<uint8_t> id,
+                                 std::vector<uint8_t> value, const std::vector<uint8_t>& container,
+                                 const std::vector<uint8_t>& label) {
+  TokenCertificate cert;
+  cert.slot = slot;
+  cert.handle = handle;
+  cert.id = std::move(id);
+  cert.value = std::move(value);
+  cert.container = AnsiToWide(FixedField(container.data(), container.size()));
+  if (UniqueCertContext decoded = DecodeCertificate(cert.value)) {
+    cert.displayName = MakeDisplayName(decoded.get());
+  } else {
+    const char* text = reinterpret_cast<const char*>(label.data());
+    cert.displayName = Utf8ToWide(std::string_view(text, strnlen(text, label.size())));
+  }
+  return cert;
+}
 
 }  // namespace
 
@@ -70,7 +102,7 @@ CK_RV TokenManager::EnumerateTokens(bool homePage) {
     if (!(info.flags & CKF_TOKEN_PRESENT)) continue;
     TokenKeys keys;
     bool complete = true;
-    if (AddToken(slot, &keys, &complete) != CKR_OK) {
+    if (AddToken(slot, &keys, &complete, &info) != CKR_OK) {
       keepPrevious(slot);
       continue;
     }
@@ -111,15 +143,24 @@ void TokenManager::PurgeSlotRegistrations(CK_SLOT_ID slot, const std::wstring& s
   registrar_.PurgeSlot(slot, slotDescription);
 }
 
-CK_RV TokenManager::AddToken(CK_SLOT_ID slot, TokenKeys* keys, bool* complete) {
+CK_RV TokenManager::AddToken(CK_SLOT_ID slot, TokenKeys* keys, bool* complete, const CK_SLOT_INFO* knownSlot,
+                             const CK_TOKEN_INFO* knownToken) {
   CK_FUNCTION_LIST* fl = module_.Functions();
   if (!fl) return CKR_GENERAL_ERROR;
+  // What the caller read a moment ago is not asked for again: every call is a round trip to the token.
   CK_TOKEN_INFO tokenInfo{};
-  CK_RV rv = fl->C_GetTokenInfo(slot, &tokenInfo);
-  if (rv != CKR_OK) return rv;
+  CK_RV rv = CKR_OK;
+  if (knownToken) {
+    tokenInfo = *knownToken;
+  } else if ((rv = fl->C_GetTokenInfo(slot, &tokenInfo)) != CKR_OK) {
+    return rv;
+  }
   CK_SLOT_INFO slotInfo{};
-  rv = fl->C_GetSlotInfo(slot, &slotInfo);
-  if (rv != CKR_OK) return rv;
+  if (knownSlot) {
+    slotInfo = *knownSlot;
+  } else if ((rv = fl->C_GetSlotInfo(slot, &slotInfo)) != CKR_OK) {
+    return rv;
+  }
   TokenRecord record;
   record.slot = slot;
   record.slotDescription = AnsiToWide(FixedField(slotInfo.slotDescription, sizeof slotInfo.slotDescription));
@@ -136,21 +177,7 @@ CK_RV TokenManager::ReadCertificate(CK_SESSION_HANDLE session, CK_SLOT_ID slot, 
   std::vector<AttributeValue> v;
   CK_RV rv = ReadObjectAttributes(module_.Functions(), session, handle, kCertificateAttributes, false, &v);
   if (rv != CKR_OK) return rv;
-  TokenCertificate cert;
-  cert.slot = slot;
-  cert.handle = handle;
-  cert.id = std::move(v[0].bytes);
-  cert.value = std::move(v[1].bytes);
-  const auto& container = v[2].bytes;
-  cert.container = AnsiToWide(FixedField(container.data(), container.size()));
-  if (UniqueCertContext decoded = DecodeCertificate(cert.value)) {
-    cert.displayName = MakeDisplayName(decoded.get());
-  } else {
-    const auto& label = v[3].bytes;
-    const char* text = reinterpret_cast<const char*>(label.data());
-    cert.displayName = Utf8ToWide(std::string_view(text, strnlen(text, label.size())));
-  }
-  *out = std::move(cert);
+  *out = MakeCertificate(slot, handle, std::move(v[0].bytes), std::move(v[1].bytes), v[2].bytes, v[3].bytes);
   return CKR_OK;
 }
 
@@ -160,34 +187,62 @@ CK_RV TokenManager::ReadTokenCertificates(TokenRecord& record, TokenKeys* keys, 
   Pkcs11Session session;
   CK_RV rv = session.Open(fl, record.slot);
   if (rv != CKR_OK) return rv;
-  CK_OBJECT_CLASS cls = CKO_CERTIFICATE;
-  CK_ATTRIBUTE tmpl = {CKA_CLASS, &cls, sizeof cls};
   // A search that fails partway keeps what was read so far, and says so.
   bool readAll = true;
-  CK_RV searchRv = ForEachObject(fl, session.get(), &tmpl, 1, [&](CK_OBJECT_HANDLE handle) {
-    if (record.certificates.size() >= kMaxCertificates) return false;
-    TokenCertificate cert;
-    if (ReadCertificate(session.get(), record.slot, handle, &cert) != CKR_OK) {
-      readAll = false;
-      return false;
-    }
-    record.certificates.push_back(std::move(cert));
-    return true;
-  });
+  CK_RV searchRv = CKR_OK;
+  if (!keys) {
+    CK_OBJECT_CLASS cls = CKO_CERTIFICATE;
+    CK_ATTRIBUTE tmpl = {CKA_CLASS, &cls, sizeof cls};
+    searchRv = ForEachObject(fl, session.get(), &tmpl, 1, [&](CK_OBJECT_HANDLE handle) {
+      if (record.certificates.size() >= kMaxCertificates) return false;
+      TokenCertificate cert;
+      if (ReadCertificate(session.get(), record.slot, handle, &cert) != CKR_OK) {
+        readAll = false;
+        return false;
+      }
+      record.certificates.push_back(std::move(cert));
+      return true;
+    });
+  } else {
+    // With the keys wanted too, one pass over all objects reads both, one call per object.
+    searchRv = ForEachObject(fl, session.get(), nullptr, 0, [&](CK_OBJECT_HANDLE handle) {
+      if (record.certificates.size() >= kMaxCertificates) return false;
+      std::vector<AttributeValue> v;
+      if (ReadObjectAttributes(fl, session.get(), handle, kObjectAttributes, true, &v) != CKR_OK ||
+          !v[kClass].present || v[kClass].bytes.size() != sizeof(CK_OBJECT_CLASS)) {
+        readAll = false;
+        return false;
+      }
+      CK_OBJECT_CLASS cls = 0;
+      std::memcpy(&cls, v[kClass].bytes.data(), sizeof cls);
+      if (cls == CKO_PRIVATE_KEY) keys->AddKey(v[kKeyType], v[kId], v[kContainer], v[kModulus], v[kEncrypt]);
+      if (cls != CKO_CERTIFICATE) return true;
+      // A certificate lacking one of its attributes is a failed read, as when they are asked for alone.
+      if (!v[kId].present || !v[kValue].present || !v[kContainer].present || !v[kLabel].present) {
+        readAll = false;
+        return false;
+      }
+      record.certificates.push_back(MakeCertificate(record.slot, handle, std::move(v[kId].bytes),
+                                                    std::move(v[kValue].bytes), v[kContainer].bytes,
+                                                    v[kLabel].bytes));
+      return true;
+    });
+    keys->Finish(readAll && searchRv == CKR_OK ? CKR_OK : (searchRv != CKR_OK ? searchRv : CKR_GENERAL_ERROR));
+  }
   if (complete) *complete = readAll && searchRv == CKR_OK;
-  // The keys the registration of these certificates asks about, in the same session.
-  if (keys && !record.certificates.empty()) *keys = TokenKeys::Read(fl, record.slot, session.get());
   return session.Close();
 }
 
 void TokenManager::OnTokenInserted(CK_SLOT_ID slot) {
   CK_FUNCTION_LIST* fl = module_.Functions();
-  if (!fl || !SlotHasToken(slot)) return;
+  if (!fl) return;
+  CK_SLOT_INFO slotInfo{};
+  if (fl->C_GetSlotInfo(slot, &slotInfo) != CKR_OK || !(slotInfo.flags & CKF_TOKEN_PRESENT)) return;
   CK_TOKEN_INFO info{};
   if (fl->C_GetTokenInfo(slot, &info) != CKR_OK) return;
   if (HasToken(slot)) return;
   TokenKeys keys;
-  if (AddToken(slot, &keys) != CKR_OK) return;
+  if (AddToken(slot, &keys, nullptr, &slotInfo, &info) != CKR_OK) return;
   // An uninitialised token is listed, but its certificates wait for the next enumeration.
   if (info.flags & CKF_TOKEN_INITIALIZED) RegisterTokenCertificates(slot, &keys);
 

@@ -90,7 +90,6 @@ TokenRecord* TokenManager::FindRecord(CK_SLOT_ID slot) {
   return it == tokens_.end() ? nullptr : &*it;
 }
 
-bool TokenManager::SlotHasToken(CK_SLOT_ID slot) { return TokenPresent(module_.Functions(), slot); }
 
 bool TokenManager::HasToken(CK_SLOT_ID slot) const {
   CsLock lock(lock_);

@@ -45,7 +45,9 @@ class TokenManager {
   // Reads the token into the list. With `keys`, its private keys are read in the same session, for the
   // registration that follows.
   // *complete (when asked) tells whether every certificate could be read.
-  CK_RV AddToken(CK_SLOT_ID slot, TokenKeys* keys = nullptr, bool* complete = nullptr);
+  // The slot's and token's information, when given, were read by the caller just before.
+  CK_RV AddToken(CK_SLOT_ID slot, TokenKeys* keys = nullptr, bool* complete = nullptr,
+                 const CK_SLOT_INFO* knownSlot = nullptr, const CK_TOKEN_INFO* knownToken = nullptr);
   CK_RV ReadTokenCertificates(TokenRecord& record, TokenKeys* keys = nullptr, bool* complete = nullptr);
 
   void OnTokenInserted(CK_SLOT_ID slot);
@@ -91,7 +93,6 @@ class TokenManager {
   // Removes every MY entry of ours whose container path names the slot, and registers again the copies
   // other tokens hold of what went.
   void PurgeSlotRegistrations(CK_SLOT_ID slot, const std::wstring& slotDescription);
-  bool SlotHasToken(CK_SLOT_ID slot);
   CK_RV ReadCertificate(CK_SESSION_HANDLE session, CK_SLOT_ID slot, CK_OBJECT_HANDLE handle,
                         TokenCertificate* out);
 

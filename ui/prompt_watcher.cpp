@@ -20,16 +20,35 @@ struct PromptTexts {
   std::wstring title;   // title of the unsafe-removal warning
 };
 
+// A hung program's window must not hold the watcher: every text that needs a message to the window's
+// thread is asked for with a time limit.
+constexpr UINT kReadTimeoutMs = 200;
+
+bool ReadText(HWND window, wchar_t (&out)[kTextLength]) {
+  DWORD_PTR copied = 0;
+  out[0] = L'\0';
+  if (!window || !::SendMessageTimeoutW(window, WM_GETTEXT, kTextLength, reinterpret_cast<LPARAM>(out),
+                                        SMTO_ABORTIFHUNG | SMTO_BLOCK, kReadTimeoutMs, &copied))
+    return false;
+  out[kTextLength - 1] = L'\0';
+  return copied > 0;
+}
+
 BOOL CALLBACK DismissPrompt(HWND window, LPARAM param) {
   const auto* texts = reinterpret_cast<const PromptTexts*>(param);
+  // The system's prompts belong to other processes; our own windows are never asked (their thread may be
+  // the one waiting for this watcher).
+  DWORD pid = 0;
+  ::GetWindowThreadProcessId(window, &pid);
+  if (pid == ::GetCurrentProcessId()) return TRUE;
   wchar_t title[kTextLength] = {};
-  if (::GetWindowTextW(window, title, kTextLength) <= 0) return TRUE;
+  if (!ReadText(window, title)) return TRUE;
   if (!texts->title.empty() && std::wcsstr(title, texts->title.c_str())) {
     ::PostMessageW(window, WM_CLOSE, 0, 0);
     return TRUE;
   }
   wchar_t text[kTextLength] = {};
-  ::GetDlgItemTextW(window, kPromptTextControl, text, kTextLength);
+  ReadText(::GetDlgItem(window, kPromptTextControl), text);
   if (!texts->prompt.empty() && std::wcsstr(text, texts->prompt.c_str())) {
     ::PostMessageW(window, WM_COMMAND, IDNO, reinterpret_cast<LPARAM>(::GetDlgItem(window, IDNO)));
   }

@@ -2,6 +2,7 @@
 // user's stores from this (another) process.
 #include <gtest/gtest.h>
 
+#include "cert_manager_app.h"
 #include "screenshot.h"
 #include "testsupport.h"
 #include "vardeck_process.h"
@@ -162,6 +163,26 @@ TEST_F(VardeckE2E, ModuleThatCannotBeLoadedIsReportedAndTheProgramStaysHidden) {
     vdtest::RequestTermination();
     EXPECT_TRUE(p.WaitExit(10000));
   }
+}
+
+TEST_F(VardeckE2E, InstanceMutexThatCannotBeMadeEndsTheStartWithTheFailureMessage) {
+  // Another object holding the mutex's name makes the mutex impossible to create.
+  vd::UniqueKernelHandle squatter(::CreateEventW(nullptr, TRUE, FALSE, vd::InstanceMutexName().c_str()));
+  ASSERT_TRUE(squatter);
+  VardeckProcess p(L"");
+  std::wstring text;
+  DWORD end = ::GetTickCount() + 15000;
+  while (text.empty() && static_cast<int>(end - ::GetTickCount()) > 0) {
+    HWND box = vdtest::FindProcessWindow(p.Pid(), L"#32770");
+    if (box && ::IsWindowVisible(box)) {
+      text = vdtest::StaticTexts(box);
+      ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+    }
+    ::Sleep(50);
+  }
+  EXPECT_EQ(text, L"Can not initialize.");
+  EXPECT_TRUE(p.WaitExit(10000)) << "no second first instance";
+  EXPECT_EQ(vdtest::FindProcessWindow(p.Pid(), L"#32770", L"Opalix Certificate Manager"), nullptr);
 }
 
 }  // namespace

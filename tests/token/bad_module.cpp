@@ -79,9 +79,10 @@ CK_RV CloseSession(CK_SESSION_HANDLE) {
 }
 CK_RV FindObjectsInit(CK_SESSION_HANDLE, CK_ATTRIBUTE* tmpl, CK_ULONG count) {
   if (g_pulled) return CKR_DEVICE_REMOVED;
-  // Only certificate searches find anything: there are no keys on this token.
-  g_searching = count >= 1 && tmpl[0].type == CKA_CLASS && tmpl[0].ulValueLen == sizeof(CK_OBJECT_CLASS) &&
-                *static_cast<CK_OBJECT_CLASS*>(tmpl[0].pValue) == CKO_CERTIFICATE;
+  // Its one object is a certificate: a search for certificates, or for everything, finds it; there are no
+  // keys on this token.
+  g_searching = count == 0 || (tmpl && tmpl[0].type == CKA_CLASS && tmpl[0].ulValueLen == sizeof(CK_OBJECT_CLASS) &&
+                *static_cast<CK_OBJECT_CLASS*>(tmpl[0].pValue) == CKO_CERTIFICATE);
   g_returned = false;
   return CKR_OK;
 }

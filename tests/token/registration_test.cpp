@@ -143,14 +143,18 @@ TEST_F(Registration, KeysReadOnceAnswerAsTheSearchesDid) {
        L"", 3,
        {{L"enc.der", "MY", SlotPath(1, "E"), "1"}, {L"expiring.der", "ADDRESSBOOK", "-", "-"},
         {L"sign.der", "MY", SlotPath(1, "S"), "2"}}},
-      {"a certificate read failing partway keeps those read before",
+      // The token's objects are read in one pass, certificates and keys alike (here: enc.der's certificate,
+      // its key, sign.der's certificate, its key, root.der's certificate). A pass that fails keeps the
+      // certificates read before the failure, and its keys count as unread: the certificates go where
+      // their contents say, with the key spec of their usage, as when the key searches failed.
+      {"an object read failing partway",
        {CertArg(L"enc.der") + L" --container E --id 01", CertArg(L"sign.der") + L" --container S --id 03 --key sign",
         CertArg(L"root.der") + L" --key none"},
-       L"C_GetAttributeValue 0x30 --after 2 --times 1", 2,
-       {{L"enc.der", "MY", SlotPath(1, "E"), "1"}, {L"sign.der", "MY", SlotPath(1, "S"), "2"}}},
-      {"the key read failing answers as failed searches: stores by contents, key spec by usage",
+       L"C_GetAttributeValue 0x30 --after 4 --times 1", 2,
+       {{L"enc.der", "ADDRESSBOOK", "-", "-"}, {L"sign.der", "ADDRESSBOOK", "-", "-"}}},
+      {"the search failing after its first answer",
        {CertArg(L"enc.der") + L" --container E --id 01", CertArg(L"sign.der") + L" --container S --id 03 --key sign"},
-       L"C_GetAttributeValue 0x30 --after 2 --times 1", 2,
+       L"C_FindObjects 0x30 --after 1 --times 1", 2,
        {{L"enc.der", "ADDRESSBOOK", "-", "-"}, {L"sign.der", "ADDRESSBOOK", "-", "-"}}},
   };
   for (const Row& r : rows) {
