@@ -63,6 +63,7 @@ enum TimerId : UINT_PTR {
   kTrayRemovalTimer = 3,   // once, 5 s after the last token went
   kReminderTimer = 1010,   // the usage reminders
   kPinCheckTimer = 2008,   // once, 1 s after the initialisation: forced PIN changes
+  kInsertRetryTimer = 2009,  // once a second while an inserted token could not be read
 };
 
 // The system menu's About command.

@@ -233,16 +233,25 @@ CK_RV TokenManager::ReadTokenCertificates(TokenRecord& record, TokenKeys* keys, 
   return session.Close();
 }
 
-void TokenManager::OnTokenInserted(CK_SLOT_ID slot) {
+TokenManager::InsertOutcome TokenManager::OnTokenInserted(CK_SLOT_ID slot, bool lastAttempt) {
   CK_FUNCTION_LIST* fl = module_.Functions();
-  if (!fl) return;
+  if (!fl) return InsertOutcome::kNotTaken;
   CK_SLOT_INFO slotInfo{};
-  if (fl->C_GetSlotInfo(slot, &slotInfo) != CKR_OK || !(slotInfo.flags & CKF_TOKEN_PRESENT)) return;
+  CK_RV rv = fl->C_GetSlotInfo(slot, &slotInfo);
+  if (rv == CKR_OK && !(slotInfo.flags & CKF_TOKEN_PRESENT)) return InsertOutcome::kNotTaken;
+  if (rv != CKR_OK) return InsertOutcome::kReadFailed;
   CK_TOKEN_INFO info{};
-  if (fl->C_GetTokenInfo(slot, &info) != CKR_OK) return;
-  if (HasToken(slot)) return;
+  if (fl->C_GetTokenInfo(slot, &info) != CKR_OK) return InsertOutcome::kReadFailed;
+  if (HasToken(slot)) return InsertOutcome::kListed;
   TokenKeys keys;
-  if (AddToken(slot, &keys, nullptr, &slotInfo, &info) != CKR_OK) return;
+  bool complete = true;
+  if (AddToken(slot, &keys, &complete, &slotInfo, &info) != CKR_OK) return InsertOutcome::kReadFailed;
+  if (!complete && !lastAttempt) {
+    // A read that failed partway would leave the user a token without (some of) its certificates: the
+    // caller reads it again shortly.
+    DropRecord(slot);
+    return InsertOutcome::kReadFailed;
+  }
   // An uninitialised token is listed, but its certificates wait for the next enumeration.
   if (info.flags & CKF_TOKEN_INITIALIZED) RegisterTokenCertificates(slot, &keys);
 
@@ -255,6 +264,7 @@ void TokenManager::OnTokenInserted(CK_SLOT_ID slot) {
   // Outside the lock: the warning is modal and the event worker must not wait for the user.
   CheckExpiry(values, kExpiryHorizonDays, expiryPrompt_);
   LaunchHomePage(slot);
+  return InsertOutcome::kListed;
 }
 
 void TokenManager::OnTokenRemoved(CK_SLOT_ID slot) {

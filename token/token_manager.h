@@ -50,7 +50,11 @@ class TokenManager {
                  const CK_SLOT_INFO* knownSlot = nullptr, const CK_TOKEN_INFO* knownToken = nullptr);
   CK_RV ReadTokenCertificates(TokenRecord& record, TokenKeys* keys = nullptr, bool* complete = nullptr);
 
-  void OnTokenInserted(CK_SLOT_ID slot);
+  // What an insertion event came to: the token listed (also when it already was), no token to take (the
+  // slot is empty again), or a read that failed, which the caller may try again; the last attempt lists
+  // whatever could be read.
+  enum class InsertOutcome { kListed, kNotTaken, kReadFailed };
+  InsertOutcome OnTokenInserted(CK_SLOT_ID slot, bool lastAttempt = false);
   void OnTokenRemoved(CK_SLOT_ID slot);
   void OnObjectCreated(CK_SLOT_ID slot, CK_OBJECT_HANDLE handle);
   void OnObjectDestroyed(CK_SLOT_ID slot, CK_OBJECT_HANDLE handle);

@@ -205,6 +205,9 @@ void CertManagerDlg::OnTimer(UINT_PTR id) {
       ::KillTimer(hwnd_, kPinCheckTimer);
       OnPinCheckTimer();
       break;
+    case kInsertRetryTimer:
+      OnInsertRetryTimer();
+      break;
     default:
       break;
   }
@@ -298,7 +301,8 @@ void CertManagerDlg::OnDestroy() {
   tray_.Remove();
   tray_.DestroyBalloon();
   worker_.CloseEvents();
-  for (UINT_PTR t : {kBusyTimer, kStartTimer, kTrayRemovalTimer, kPinCheckTimer}) ::KillTimer(hwnd_, t);
+  for (UINT_PTR t : {kBusyTimer, kStartTimer, kTrayRemovalTimer, kPinCheckTimer, kInsertRetryTimer})
+    ::KillTimer(hwnd_, t);
   reminders_.Release();
   tree_.Release();
 }

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -75,7 +76,9 @@ class CertManagerDlg : public AttachedWindow {
 
   // Token events (cert_manager_events.cpp).
   void OnTokenEvent(WPARAM wp, LPARAM lp);
-  void OnTokenInserted(unsigned long key);
+  // `attempt` counts the reads of this insertion that failed before.
+  void OnTokenInserted(unsigned long key, int attempt = 0);
+  void OnInsertRetryTimer();
   void OnTokenRemoved(unsigned long key);
   void OnProgress(WORD code, unsigned long key, LPARAM extra);
   void QueueObjectEvent(unsigned long key, WORD code, LPARAM extra);
@@ -100,6 +103,7 @@ class CertManagerDlg : public AttachedWindow {
   PromptWatcher watcher_;
   UsageReminders reminders_;
   OpenTokenDialogs tokenDialogs_;
+  std::map<unsigned long, int> insertRetries_;  // token key -> failed reads of its insertion so far
 };
 
 }  // namespace vd

@@ -13,6 +13,10 @@ namespace {
 
 constexpr int kNotificationSeconds = 10;
 constexpr UINT kTrayRemovalDelayMs = 5000;
+// A token whose read fails at insertion is read again this many times, this far apart, before it is left
+// with what could be read.
+constexpr int kInsertRetries = 3;
+constexpr UINT kInsertRetryDelayMs = 1000;
 
 void Trace(const char* format, unsigned long value) {
   char line[64];
@@ -128,10 +132,16 @@ void CertManagerDlg::PerformObjectEvent(const TokenEventWorker::Event& e) {
   if (e.code == TOKEN_EVT_OBJECT_DESTROYED) services_.tokens->OnObjectDestroyed(e.key, object);
 }
 
-void CertManagerDlg::OnTokenInserted(unsigned long key) {
-  services_.tokens->OnTokenInserted(key);
+void CertManagerDlg::OnTokenInserted(unsigned long key, int attempt) {
+  const bool read = services_.tokens->OnTokenInserted(key, attempt >= kInsertRetries);
+  if (read) {
+    insertRetries_.erase(key);
+  } else {
+    insertRetries_[key] = attempt + 1;
+    ::SetTimer(hwnd_, kInsertRetryTimer, kInsertRetryDelayMs, nullptr);
+  }
   ::KillTimer(hwnd_, kTrayRemovalTimer);
-  if (services_.tokens->HasToken(key)) {
+  if (read && services_.tokens->HasToken(key)) {
     if (!tray_.Shown() && !quiet_) tray_.Add(Text(ui_text::kReadyTip));
     tray_.ShowNotification(Text(ui_text::kInserted), kNotificationSeconds);
     RunForcedPinChangeCheck(key);
@@ -139,7 +149,15 @@ void CertManagerDlg::OnTokenInserted(unsigned long key) {
   reminders_.AddToken(key);
 }
 
+void CertManagerDlg::OnInsertRetryTimer() {
+  ::KillTimer(hwnd_, kInsertRetryTimer);
+  const std::map<unsigned long, int> pending = insertRetries_;
+  for (const auto& [key, attempts] : pending) OnTokenInserted(key, attempts);
+  RebuildTree();
+}
+
 void CertManagerDlg::OnTokenRemoved(unsigned long key) {
+  insertRetries_.erase(key);
   if (services_.tokens->HasToken(key)) tray_.ShowNotification(Text(ui_text::kRemoved), kNotificationSeconds);
   tokenDialogs_.EndFor(key);
   services_.tokens->OnTokenRemoved(key);

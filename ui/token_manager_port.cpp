@@ -13,7 +13,9 @@ class TokenManagerPort final : public TokenPort {
   void Unload() override { manager_.Unload(); }
   void EnumerateTokens(bool withHomePage) override { manager_.EnumerateTokens(withHomePage); }
   bool StartMonitor(HWND target, UINT message) override { return manager_.StartMonitor(target, message) == CKR_OK; }
-  void OnTokenInserted(unsigned long key) override { manager_.OnTokenInserted(key); }
+  bool OnTokenInserted(unsigned long key, bool lastAttempt) override {
+    return manager_.OnTokenInserted(key, lastAttempt) != TokenManager::InsertOutcome::kReadFailed;
+  }
   void OnTokenRemoved(unsigned long key) override { manager_.OnTokenRemoved(key); }
   void OnObjectCreated(unsigned long key, unsigned long object) override { manager_.OnObjectCreated(key, object); }
   void OnObjectDestroyed(unsigned long key, unsigned long object) override {

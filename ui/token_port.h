@@ -36,7 +36,8 @@ class TokenPort {
   virtual void Unload() = 0;
   virtual void EnumerateTokens(bool withHomePage) = 0;
   virtual bool StartMonitor(HWND target, UINT message) = 0;
-  virtual void OnTokenInserted(unsigned long key) = 0;
+  // False when a present token could not be read; the window then tries again a few times.
+  virtual bool OnTokenInserted(unsigned long key, bool lastAttempt) = 0;
   virtual void OnTokenRemoved(unsigned long key) = 0;
   virtual void OnObjectCreated(unsigned long key, unsigned long object) = 0;
   virtual void OnObjectDestroyed(unsigned long key, unsigned long object) = 0;

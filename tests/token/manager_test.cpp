@@ -5,6 +5,7 @@
 #include "registry.h"
 #include "text.h"
 #include "token_manager.h"
+#include "call_counts.h"
 #include "token_test_util.h"
 
 namespace {
@@ -284,36 +285,41 @@ size_t OurEntriesOnSlot(int slot) {
 // during that second read must not leave a registration behind once the token goes.
 TEST_F(Manager, FaultDuringTheSecondEnumerationLeavesNothingAfterThePull) {
   struct Row {
-    const wchar_t* fault;
+    const char* function;
+    int times;
   } rows[] = {
-      {L"C_FindObjectsInit 0x30 --times 3"}, {L"C_GetSlotInfo 0x30 --times 1"},
-      {L"C_OpenSession 0x30 --times 1"},     {L"C_GetAttributeValue 0x30 --times 1"},
-      {L"C_CloseSession 0x30 --times 1"},    {L"C_FindObjects 0x30 --after 1 --times 2"},
-      {L"C_GetTokenInfo 0x30 --times 1"},    {L"C_GetSlotList 0x30 --after 1 --times 1"},
+      {"C_FindObjectsInit", 3}, {"C_GetSlotInfo", 1}, {"C_OpenSession", 1}, {"C_GetAttributeValue", 1},
+      {"C_CloseSession", 1},    {"C_FindObjects", 2}, {"C_GetTokenInfo", 1}, {"C_GetSlotList", 1},
   };
   for (const Row& r : rows) {
-    SCOPED_TRACE(vd::WideToUtf8(r.fault));
+    SCOPED_TRACE(r.function);
     Tokenctl(L"reset");
     Tokenctl(L"insert 1");
     AddCert(L"1 " + CertArg(L"enc.der") + L" --container EncBox");
     AddCert(L"1 " + CertArg(L"root.der") + L" --key none");
+    // Rules count from the module's initialisation: the fault is placed right after the start-up's own
+    // calls, so that it hits the second enumeration.
+    const uint32_t atStart = tokentest::CallsDuringLoad(r.function);
+    ASSERT_NE(atStart, vdtest::CallCounts::kUnknownFunction);
+    Tokenctl(L"fail " + vd::Utf8ToWide(r.function) + L" 0x30 --after " + std::to_wstring(atStart) + L" --times " +
+             std::to_wstring(r.times));
     vd::TokenManager manager;
     ASSERT_EQ(manager.Load(), CKR_OK);
     ASSERT_EQ(OurEntriesOnSlot(1), 1u);
-    Tokenctl(std::wstring(L"fail ") + r.fault);
     manager.EnumerateTokens(false);
-    Tokenctl(L"fail --clear");
     EXPECT_EQ(OurEntriesOnSlot(1), 1u) << "a failed re-read forgets nothing";
     Tokenctl(L"remove 1");
     manager.OnTokenRemoved(1);
     EXPECT_EQ(OurEntriesOnSlot(1), 0u);
-    // And the next insertion registers as usual.
+    // And the next insertion registers as usual, read again as the window does while the fault lasts.
     Tokenctl(L"insert 1");
-    manager.OnTokenInserted(1);
+    for (int attempt = 0; attempt < 4; ++attempt)
+      if (manager.OnTokenInserted(1, attempt == 3) != vd::TokenManager::InsertOutcome::kReadFailed) break;
     EXPECT_EQ(OurEntriesOnSlot(1), 1u);
     Tokenctl(L"remove 1");
     manager.OnTokenRemoved(1);
     EXPECT_EQ(OurEntriesOnSlot(1), 0u);
+    Tokenctl(L"fail --clear");
   }
 }
 
@@ -343,6 +349,44 @@ TEST_F(Manager, PullRemovesEntriesOfTheSlotTheListDoesNotKnow) {
   manager.OnTokenRemoved(1);
   EXPECT_EQ(OurEntriesOnSlot(1), 0u);
   EXPECT_EQ(OurEntriesOnSlot(2), 1u) << "another slot's entries stay";
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Manager, InsertionWhoseReadFailsIsNotListedUntilReadWhole) {
+  Tokenctl(L"insert 1");
+  AddCert(L"1 " + CertArg(L"enc.der") + L" --container EncBox");
+  Tokenctl(L"remove 1");
+  {
+    // Rules apply from the module's initialisation on; the start-up reads no token, so the insertion's
+    // read is the first search.
+    Tokenctl(L"fail C_FindObjectsInit 0x30 --times 1");
+    vd::TokenManager manager;
+    ASSERT_EQ(manager.Load(), CKR_OK);
+    Tokenctl(L"insert 1");
+    EXPECT_EQ(manager.OnTokenInserted(1), vd::TokenManager::InsertOutcome::kReadFailed);
+    EXPECT_FALSE(manager.HasToken(1)) << "no token shown without its certificates";
+    EXPECT_EQ(OurEntriesOnSlot(1), 0u);
+    EXPECT_EQ(manager.OnTokenInserted(1), vd::TokenManager::InsertOutcome::kListed);
+    ASSERT_TRUE(manager.HasToken(1));
+    EXPECT_EQ(manager.FindToken(1)->certificates.size(), 1u);
+    EXPECT_EQ(OurEntriesOnSlot(1), 1u);
+    Tokenctl(L"remove 1");
+    manager.OnTokenRemoved(1);
+    EXPECT_EQ(manager.OnTokenInserted(1), vd::TokenManager::InsertOutcome::kNotTaken) << "slot empty";
+  }
+  {
+    // The last attempt keeps what it could read.
+    vd::TokenManager manager;
+    ASSERT_EQ(manager.Load(), CKR_OK);
+    Tokenctl(L"insert 1");
+    EXPECT_EQ(manager.OnTokenInserted(1, true), vd::TokenManager::InsertOutcome::kListed);
+    EXPECT_TRUE(manager.HasToken(1));
+    EXPECT_TRUE(manager.FindToken(1)->certificates.empty());
+    Tokenctl(L"fail --clear");
+  }
 }
 
 }  // namespace

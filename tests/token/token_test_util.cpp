@@ -1,5 +1,8 @@
 #include "token_test_util.h"
 
+#include "call_counts.h"
+#include "token_manager.h"
+
 #include <wincrypt.h>
 
 #include <sstream>
@@ -130,6 +133,20 @@ void TokenStoreTest::TearDown() {
   RemoveTestCertsFromStores();
   vd::TokenManager cleaner;
   cleaner.PurgeRegistrations();
+}
+
+uint32_t CallsDuringLoad(const char* function) {
+  ::SetEnvironmentVariableW(L"P11COUNT_MODULE", L"LumoraCSP11Brindlemark.dll");
+  ::SetEnvironmentVariableW(L"P11COUNT_NAME", L"tokentest-load");
+  vdtest::CallCounts counts(L"tokentest-load");
+  counts.Reset();
+  uint32_t n = vdtest::CallCounts::kUnknownFunction;
+  {
+    vd::TokenManager manager(L"p11count.dll");
+    if (manager.Load() == CKR_OK) n = counts.Of(function);
+  }
+  RemoveTestCertsFromStores();
+  return n;
 }
 
 }  // namespace tokentest

@@ -44,6 +44,10 @@ inline unsigned long AddCert(const std::wstring& args) {
   return h.empty() ? 0 : h[0];
 }
 
+// How often `function` is called while a token manager loads over the tokens present now (through
+// p11count.dll): a fault placed after that many calls hits the first call after the start-up.
+uint32_t CallsDuringLoad(const char* function);
+
 // Each test gets its own token state folder and clean stores, before and after.
 class TokenStoreTest : public ::testing::Test {
  protected:

@@ -32,6 +32,7 @@ class FakeTokens final : public vd::TokenPort {
     bool loadOk = true;
     bool monitorOk = true;
     DWORD objectDelayMs = 0;  // how long an object event keeps the worker busy
+    int failedReads = 0;      // insertions that report a token they could not read
     // Events handed to the dialog when its monitor starts, before its worker exists.
     std::vector<std::pair<WPARAM, LPARAM>> eventsAtMonitorStart;
 
@@ -65,7 +66,15 @@ class FakeTokens final : public vd::TokenPort {
     for (auto [wp, lp] : events) ::SendMessageW(target, message, wp, lp);
     return s_->monitorOk;
   }
-  void OnTokenInserted(unsigned long key) override { Log("OnTokenInserted", key); }
+  bool OnTokenInserted(unsigned long key, bool lastAttempt) override {
+    Log(lastAttempt ? "OnTokenInsertedLast" : "OnTokenInserted", key);
+    std::lock_guard<std::mutex> g(s_->lock);
+    if (s_->failedReads > 0) {
+      --s_->failedReads;
+      return false;
+    }
+    return true;
+  }
   void OnTokenRemoved(unsigned long key) override {
     Log("OnTokenRemoved", key);
     s_->Remove(key);

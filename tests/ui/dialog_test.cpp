@@ -165,6 +165,36 @@ TEST_F(DialogTest, TokenTheManagerDidNotTakeUpGetsAPopupButNoNotificationOrPinCh
   EXPECT_EQ(dialog_->UsageNotifierCount(), 1u);
 }
 
+TEST_F(DialogTest, TokenWhoseReadFailsIsReadAgainThenShown) {
+  Start();
+  tokens_.Add(4, L"Retried");
+  tokens_.failedReads = 2;
+  PostEvent(4, 1);
+  EXPECT_TRUE(notifications_.empty()) << "a token not read is not announced";
+  ASSERT_TRUE(PumpUntil([&] { return KeysOf("OnTokenInserted").size() == 3; }, 5000));
+  Pump(100);
+  ASSERT_EQ(notifications_.size(), 1u);
+  EXPECT_EQ(notifications_[0].text, L"USBKey is inserted!");
+  EXPECT_TRUE(KeysOf("OnTokenInsertedLast").empty());
+  EXPECT_EQ(TreeTexts(), std::vector<std::wstring>{L"Retried"});
+  Pump(1500);
+  EXPECT_EQ(KeysOf("OnTokenInserted").size(), 3u) << "no read after the one that succeeded";
+
+  // Failing every time: three more tries, the last one told to keep what it reads; a pull stops them.
+  tokens_.Add(5, L"Stubborn");
+  tokens_.failedReads = 10;
+  PostEvent(5, 1);
+  ASSERT_TRUE(PumpUntil([&] { return KeysOf("OnTokenInsertedLast").size() == 1; }, 6000));
+  EXPECT_EQ(KeysOf("OnTokenInsertedLast"), std::vector<unsigned long>{5});
+  tokens_.failedReads = 10;
+  tokens_.Add(6, L"Pulled");
+  PostEvent(6, 1);
+  PostEvent(6, 2);
+  size_t before = KeysOf("OnTokenInserted").size();
+  Pump(1500);
+  EXPECT_EQ(KeysOf("OnTokenInserted").size(), before) << "the pulled token is not read again";
+}
+
 TEST_F(DialogTest, TrayIconGoesFiveSecondsAfterTheLastTokenUnlessOneCameBack) {
   Start();
   tokens_.Add(1, L"A");
