@@ -17,7 +17,13 @@ CK_RV Pkcs11Session::Open(CK_FUNCTION_LIST* fl, CK_SLOT_ID slot) {
 CK_RV Pkcs11Session::Close() {
   if (!open_) return CKR_OK;
   open_ = false;
-  return fl_->C_CloseSession(h_);
+  CK_RV rv = fl_->C_CloseSession(h_);
+  // A close that failed for a passing reason leaves the session open in the module: ask once more, so
+  // that a hiccup of the token does not leave sessions behind for the rest of the run.
+  if (rv != CKR_OK && rv != CKR_SESSION_HANDLE_INVALID && rv != CKR_SESSION_CLOSED &&
+      rv != CKR_CRYPTOKI_NOT_INITIALIZED && fl_->C_CloseSession(h_) == CKR_OK)
+    return CKR_OK;
+  return rv;
 }
 
 Pkcs11Search::Pkcs11Search(CK_FUNCTION_LIST* fl, CK_SESSION_HANDLE session, CK_ATTRIBUTE* tmpl, CK_ULONG count)

@@ -135,6 +135,18 @@ void TokenStoreTest::TearDown() {
   cleaner.PurgeRegistrations();
 }
 
+void SetFault(const std::string& function, const char* rv, uint32_t after, uint32_t times) {
+  wchar_t dir[MAX_PATH] = {};
+  ::GetEnvironmentVariableW(L"SIMTOKEN_DIR", dir, MAX_PATH);
+  const std::wstring path = std::wstring(dir) + L"\\faults.txt";
+  if (function.empty()) {
+    ::DeleteFileW(path.c_str());
+    return;
+  }
+  const std::string line = function + " " + rv + " " + std::to_string(after) + " " + std::to_string(times) + "\n";
+  vdtest::WriteFileBytes(path, line.data(), line.size());
+}
+
 uint32_t CallsDuringLoad(const char* function) {
   ::SetEnvironmentVariableW(L"P11COUNT_MODULE", L"LumoraCSP11Brindlemark.dll");
   ::SetEnvironmentVariableW(L"P11COUNT_NAME", L"tokentest-load");

@@ -44,6 +44,11 @@ inline unsigned long AddCert(const std::wstring& args) {
   return h.empty() ? 0 : h[0];
 }
 
+// The fault rule "fail FUNCTION RV --after AFTER --times TIMES" of tokenctl, written as tokenctl writes it
+// (without the cost of a process); an empty function clears every rule. Rules apply from the module's next
+// initialisation. `rv` is decimal.
+void SetFault(const std::string& function, const char* rv, uint32_t after, uint32_t times);
+
 // How often `function` is called while a token manager loads over the tokens present now (through
 // p11count.dll): a fault placed after that many calls hits the first call after the start-up.
 uint32_t CallsDuringLoad(const char* function);

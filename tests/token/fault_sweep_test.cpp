@@ -1,0 +1,205 @@
+// Every module call of the window's token work made to fail, one call at a time: for each scenario
+// (start-up, insertion, removal, the object and label events) the calls are first counted through
+// p11count.dll; then, for every function called and every position of its calls, the module answers that
+// call with CKR_DEVICE_ERROR, and separately with CKR_DEVICE_REMOVED, once. Whatever happens, nothing may
+// crash, no session may stay open, no MY entry of ours may point at the token once it is pulled, and the
+// next insertion registers as usual.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <string>
+
+#include "call_counts.h"
+#include "testsupport.h"
+#include "text.h"
+#include "token_manager.h"
+#include "token_test_util.h"
+
+namespace {
+
+using tokentest::AddCert;
+using tokentest::AddCertHandles;
+using tokentest::CertArg;
+using tokentest::Tokenctl;
+
+constexpr wchar_t kCounter[] = L"faultsweep";
+
+// MY entries of ours on slot 1, read in this process (the registration tests read them from another).
+size_t OurEntriesOnSlot1() {
+  const std::wstring prefix = L"\\\\.\\Simulated Token Slot 1\\";
+  vd::UniqueCertStore my(vd::OpenSystemStore(L"MY"));
+  size_t n = 0;
+  PCCERT_CONTEXT c = nullptr;
+  while (my && (c = ::CertEnumCertificatesInStore(my.get(), c)) != nullptr) {
+    DWORD size = 0;
+    if (!::CertGetCertificateContextProperty(c, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size)) continue;
+    std::vector<BYTE> data(size);
+    if (!::CertGetCertificateContextProperty(c, CERT_KEY_PROV_INFO_PROP_ID, data.data(), &size)) continue;
+    const auto* info = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(data.data());
+    if (info->pwszProvName && info->pwszContainerName && vd::EqualsNoCase(info->pwszProvName, vd::kProduct.cspName) &&
+        std::wstring_view(info->pwszContainerName).rfind(prefix, 0) == 0)
+      ++n;
+  }
+  return n;
+}
+
+// Sessions this process holds in the module, as the module reports them to other processes.
+unsigned long OurSessions() {
+  std::string out = Tokenctl(L"sessions");
+  const std::string me = std::to_string(::GetCurrentProcessId()) + " ";
+  for (size_t at = 0; at < out.size();) {
+    size_t end = out.find('\n', at);
+    std::string line = out.substr(at, end == std::string::npos ? std::string::npos : end - at);
+    if (line.rfind(me, 0) == 0) return std::stoul(line.substr(me.size()));
+    if (end == std::string::npos) break;
+    at = end + 1;
+  }
+  return 0;
+}
+
+// The window's way with an insertion: read again while the read fails, the last time keeping what it can.
+std::string Insert(vd::TokenManager& m) {
+  std::string outcomes;
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    auto outcome = m.OnTokenInserted(1, attempt == 3);
+    outcomes += std::to_string(static_cast<int>(outcome));
+    if (outcome != vd::TokenManager::InsertOutcome::kReadFailed) break;
+  }
+  auto token = m.FindToken(1);
+  outcomes += token ? " listed, " + std::to_string(token->certificates.size()) + " certificates" : " not listed";
+  return outcomes;
+}
+
+class FaultSweep : public tokentest::TokenStoreTest {
+ protected:
+  void SetUp() override {
+    TokenStoreTest::SetUp();
+    ::SetEnvironmentVariableW(L"P11COUNT_MODULE", L"LumoraCSP11Brindlemark.dll");
+    ::SetEnvironmentVariableW(L"P11COUNT_NAME", kCounter);
+    // One token: a certificate with its key, and a CA certificate without. Its file is kept as it is now
+    // (present) and pulled, and put back before every case: cheaper than building the token again.
+    Tokenctl(L"insert 1");
+    auto handles = AddCertHandles(L"1 " + CertArg(L"enc.der") + L" --container EncBox");
+    ASSERT_FALSE(handles.empty());
+    encHandle_ = handles[0];
+    AddCert(L"1 " + CertArg(L"root.der") + L" --key none");
+    slotFile_ = simDir_.path() + L"\\slot01.tok";
+    present_ = vdtest::ReadFileBytes(slotFile_);
+    Tokenctl(L"remove 1");
+    absent_ = vdtest::ReadFileBytes(slotFile_);
+    ASSERT_FALSE(present_.empty());
+    ASSERT_FALSE(absent_.empty());
+  }
+
+  void PutBack(bool present) {
+    const auto& bytes = present ? present_ : absent_;
+    ASSERT_TRUE(vdtest::WriteFileBytes(slotFile_, bytes.data(), bytes.size()));
+  }
+
+  struct Scenario {
+    const char* name;
+    bool presentAtStart;
+    std::function<void(vd::TokenManager&)> run;  // after Load
+    size_t myAfterReinsertion = 1;               // the certificate with a key may be gone
+  };
+
+  std::vector<Scenario> Scenarios() {
+    return {
+        {"start-up", true, [](vd::TokenManager& m) { m.EnumerateTokens(false); }},
+        {"insertion", false,
+         [](vd::TokenManager& m) {
+           Tokenctl(L"insert 1");
+           Insert(m);
+         }},
+        {"removal", true,
+         [](vd::TokenManager& m) {
+           Tokenctl(L"remove 1");
+           m.OnTokenRemoved(1);
+         }},
+        {"object created", true,
+         [](vd::TokenManager& m) {
+           unsigned long h = AddCert(L"1 " + CertArg(L"inter.der") + L" --key none");
+           m.OnObjectCreated(1, h);
+         }},
+        {"object destroyed", true,
+         [this](vd::TokenManager& m) {
+           Tokenctl(L"delete 1 " + std::to_wstring(encHandle_));
+           m.OnObjectDestroyed(1, encHandle_);
+         },
+         0},
+        {"label changed", true,
+         [](vd::TokenManager& m) {
+           Tokenctl(L"set 1 --label Renamed");
+           m.RefreshLabel(1);
+         }},
+    };
+  }
+
+  unsigned long encHandle_ = 0;
+  std::wstring slotFile_;
+  std::vector<uint8_t> present_, absent_;
+};
+
+TEST_F(FaultSweep, EveryCallOfEveryScenarioMayFail) {
+  int cases = 0;
+  for (const Scenario& s : Scenarios()) {
+    SCOPED_TRACE(s.name);
+    // Count: the calls of the start-up and of the scenario, from the module's initialisation on (where
+    // the fault rules count from).
+    std::map<std::string, uint32_t> counted;
+    {
+      PutBack(s.presentAtStart);
+      vdtest::CallCounts counts(kCounter);
+      counts.Reset();
+      vd::TokenManager m(L"p11count.dll");
+      ASSERT_EQ(m.Load(), CKR_OK);
+      s.run(m);
+      counted = counts.Called();
+    }
+    for (const auto& [function, calls] : counted) {
+      // The two table exports and the module's set-up and end are not faults of a running token.
+      if (function.rfind("C_", 0) != 0 && function.rfind("E_", 0) != 0) continue;
+      if (function == "C_GetFunctionList" || function == "E_GetAuxFunctionList" || function == "C_Initialize" ||
+          function == "C_Finalize" || function == "E_WaitForEvent")
+        continue;
+      for (uint32_t position = 0; position < calls; ++position) {
+        for (const char* rv : {"48", "50"}) {  // CKR_DEVICE_ERROR, CKR_DEVICE_REMOVED
+          SCOPED_TRACE(function + " #" + std::to_string(position + 1) + " rv " + rv);
+          ++cases;
+          PutBack(s.presentAtStart);
+          tokentest::RemoveTestCertsFromStores();
+          tokentest::SetFault(function, rv, position, 1);
+          {
+            // Through the counter too, so that a failure can say which calls the last step made.
+            vdtest::CallCounts counts(kCounter);
+            vd::TokenManager m(L"p11count.dll");
+            // A start that fails binds nothing and leaves nothing to check but the sessions.
+            if (m.Load() == CKR_OK) {
+              s.run(m);
+              Tokenctl(L"remove 1");
+              m.OnTokenRemoved(1);
+              EXPECT_EQ(OurEntriesOnSlot1(), 0u) << "a stale MY entry after the pull";
+              Tokenctl(L"insert 1");
+              counts.Reset();
+              std::string inserted = Insert(m);
+              for (const auto& [f, n] : counts.Called()) inserted += ", " + f + " " + std::to_string(n);
+              EXPECT_EQ(OurEntriesOnSlot1(), s.myAfterReinsertion) << "the next insertion did not register: " << inserted;
+              auto token = m.FindToken(1);
+              ASSERT_TRUE(token.has_value()) << inserted;
+              for (const auto& c : token->certificates) EXPECT_TRUE(c.registered) << inserted;
+            }
+            // A session left behind by the faulty step stays open to the end.
+            EXPECT_EQ(OurSessions(), 0u) << "a session left open";
+          }
+          tokentest::SetFault("", nullptr, 0, 0);
+        }
+      }
+    }
+  }
+  Tokenctl(L"fail --clear");
+  std::printf("fault sweep: %d cases\n", cases);
+  EXPECT_GT(cases, 50) << "the scenarios must reach the module";
+}
+
+}  // namespace
