@@ -38,9 +38,4 @@ std::string_view FixedField(const void* field, size_t size) {
   return std::string_view(p, n);
 }
 
-bool EqualsNoCase(std::wstring_view a, std::wstring_view b) {
-  return ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()),
-                                TRUE) == CSTR_EQUAL;
-}
-
 }  // namespace vd
