@@ -12,4 +12,4 @@ if [ -n "$reason" ]; then
   exit 77
 fi
 cd "$here"
-exec node --test --test-reporter=spec browser.test.mjs
+exec node --test browser.test.mjs
