@@ -3,7 +3,8 @@
 #include <climits>
 #include <cstring>
 
-#include "pagebridge.h"
+#include "page_origin.h"
+#include "trusted_origins.h"
 #include "variants.h"
 
 namespace np {
@@ -13,9 +14,16 @@ DispatchCode AnswerText(NPVariant* result, const char* buffer) {
   return SetString(result, buffer, std::strlen(buffer)) ? kDispatchOk : kNoMemory;
 }
 
+// Re-initialising erases the token, so only pages the bank's installer lists may do it. An installation
+// without the list keeps the old rule (any page), because the bank's existing pages rely on it.
+bool PageMayInitialise(NPP npp) {
+  const tq::TrustedOrigins trusted = tq::TrustedOrigins::FromRegistry();
+  return !trusted.present() || trusted.Names(PageOrigin(npp));
+}
+
 }  // namespace
 
-CNpPluginAssistor::CNpPluginAssistor() : CNpPluginAssistorT(Pagebridge()) {}
+CNpPluginAssistor::CNpPluginAssistor(NPP npp) : npp_(npp) { Pagebridge(); }
 
 void CNpPluginAssistor::RegisterMethods(std::vector<std::string>& list) {
   RegisterMethod(list, "InitKey", &CNpPluginAssistor::OnInitKey);
@@ -34,7 +42,11 @@ DispatchCode CNpPluginAssistor::OnInitKey(NPIdentifier, const NPVariant* args, u
   if (argCount != 1 || !args || !result || !ReadText(args[0], &serial, &length)) return kBadArguments;
   // Lengths beyond int range count as "no serial", like an empty text: nothing can match them anyway.
   if (length == 0 || length > INT_MAX || !impl()) {
-    SetInt32(result, length == 0 || length > INT_MAX ? kInitKeyNoSerial : kInitKeyFailed);
+    SetInt32(result, length == 0 || length > INT_MAX ? tq::kInitKeyNoSerial : tq::kInitKeyFailed);
+    return kDispatchOk;
+  }
+  if (!PageMayInitialise(npp_)) {
+    SetInt32(result, tq::kInitKeyFailed);
     return kDispatchOk;
   }
   SetInt32(result, impl()->InitKey(serial, static_cast<int>(length)));
@@ -51,14 +63,14 @@ DispatchCode CNpPluginAssistor::OnGetKeyCount(NPIdentifier, const NPVariant*, ui
 DispatchCode CNpPluginAssistor::OnGetUKeySN(NPIdentifier, const NPVariant*, uint32_t argCount,
                                             NPVariant* result) {
   if (argCount != 0 || !result) return kBadArguments;
-  char buffer[kSerialTextSize] = {};
+  char buffer[tq::kSerialTextSize] = {};
   if (impl()) impl()->GetUKeySN(buffer, sizeof buffer);
   return AnswerText(result, buffer);
 }
 
 DispatchCode CNpPluginAssistor::OnGetSN(NPIdentifier, const NPVariant*, uint32_t argCount, NPVariant* result) {
   if (argCount != 0 || !result) return kBadArguments;
-  char buffer[kListTextSize] = {};
+  char buffer[tq::kListTextSize] = {};
   int count = 0;
   if (impl()) impl()->GetSN(buffer, sizeof buffer, &count);
   return AnswerText(result, buffer);
@@ -67,7 +79,7 @@ DispatchCode CNpPluginAssistor::OnGetSN(NPIdentifier, const NPVariant*, uint32_t
 DispatchCode CNpPluginAssistor::OnGetAllCertCn(NPIdentifier, const NPVariant*, uint32_t argCount,
                                                NPVariant* result) {
   if (argCount != 0 || !result) return kBadArguments;
-  char buffer[kListTextSize] = {};
+  char buffer[tq::kListTextSize] = {};
   int count = 0;
   if (impl()) impl()->GetAllCertCn(buffer, sizeof buffer, &count);
   return AnswerText(result, buffer);

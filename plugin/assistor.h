@@ -9,10 +9,9 @@
 
 #include "browser_table.h"
 #include "npapi.h"
+#include "pagebridge.h"
 
 namespace np {
-
-class CXpluginImp;
 
 enum DispatchKind { kInvoke = 1, kSetProperty = 2, kGetProperty = 3 };
 
@@ -29,7 +28,7 @@ class CNpPluginAssistorT {
   using MethodHandler = DispatchCode (Derived::*)(NPIdentifier name, const NPVariant* args, uint32_t argCount,
                                                   NPVariant* result);
 
-  explicit CNpPluginAssistorT(CXpluginImp* impl) : impl_(impl) {}
+  CNpPluginAssistorT() = default;
   virtual ~CNpPluginAssistorT() {
     methodHandlers_.clear();
     propertyHandlers_.clear();
@@ -59,7 +58,9 @@ class CNpPluginAssistorT {
     return (static_cast<Derived*>(this)->*handler)(name, args, argCount, result);
   }
 
-  CXpluginImp* impl() const { return impl_; }
+  // The process-wide token access object, looked up at each call: after NP_Shutdown there is none, and an
+  // object the browser still holds answers as a plug-in without a module would.
+  CPagebridgeWin32Impl* impl() const { return LivePagebridge(); }
 
  protected:
   // The first registration of a name stays; a name the browser cannot turn into an identifier is skipped.
@@ -71,16 +72,14 @@ class CNpPluginAssistorT {
 
   std::map<NPIdentifier, MethodHandler> methodHandlers_;
   std::map<NPIdentifier, std::pair<MethodHandler, MethodHandler>> propertyHandlers_;  // getter, setter
-
- private:
-  CXpluginImp* impl_;  // process-wide, not owned
 };
 
 // The assistor of the token object: the five script methods.
 class CNpPluginAssistor : public CNpPluginAssistorT<CNpPluginAssistor> {
  public:
-  // Binds to the process-wide token access object, creating it on first use.
-  CNpPluginAssistor();
+  // Brings up the process-wide token access object on first use. `npp` is the instance whose page the
+  // assistor answers: "InitKey" asks the browser for that page's origin.
+  explicit CNpPluginAssistor(NPP npp);
 
   void RegisterMethods(std::vector<std::string>& list) override;
   void RegisterProperties(std::vector<std::string>& list) override;
@@ -91,6 +90,8 @@ class CNpPluginAssistor : public CNpPluginAssistorT<CNpPluginAssistor> {
   DispatchCode OnGetUKeySN(NPIdentifier, const NPVariant* args, uint32_t argCount, NPVariant* result);
   DispatchCode OnGetSN(NPIdentifier, const NPVariant* args, uint32_t argCount, NPVariant* result);
   DispatchCode OnGetAllCertCn(NPIdentifier, const NPVariant* args, uint32_t argCount, NPVariant* result);
+
+  NPP npp_;
 };
 
 }  // namespace np

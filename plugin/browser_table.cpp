@@ -70,4 +70,27 @@ void BrowserReleaseObject(NPObject* obj) {
   if (g_table && g_table->releaseobject && obj) g_table->releaseobject(obj);
 }
 
+NPError BrowserGetValue(NPP npp, NPNVariable variable, void* value) {
+  if (!g_table || !g_table->getvalue) return NPERR_GENERIC_ERROR;
+  return g_table->getvalue(npp, variable, value);
+}
+
+bool BrowserGetProperty(NPP npp, NPObject* obj, NPIdentifier name, NPVariant* result) {
+  if (!g_table || !g_table->getproperty || !obj || !name || !result) return false;
+  result->type = NPVariantType_Void;
+  return g_table->getproperty(npp, obj, name, result);
+}
+
+void BrowserReleaseVariant(NPVariant* v) {
+  if (!v) return;
+  if (g_table && g_table->releasevariantvalue) {
+    g_table->releasevariantvalue(v);
+  } else if (v->type == NPVariantType_Object) {
+    BrowserReleaseObject(v->value.objectValue);
+  } else if (v->type == NPVariantType_String && g_table && g_table->memfree) {
+    g_table->memfree(const_cast<NPUTF8*>(v->value.stringValue.UTF8Characters));
+  }
+  v->type = NPVariantType_Void;
+}
+
 }  // namespace np

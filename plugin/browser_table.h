@@ -23,5 +23,10 @@ NPIdentifier BrowserStringIdentifier(const char* name);
 NPObject* BrowserCreateObject(NPP npp, NPClass* cls);
 NPObject* BrowserRetainObject(NPObject* obj);
 void BrowserReleaseObject(NPObject* obj);
+// NPN_GetValue; NPERR_GENERIC_ERROR when the browser has no such function.
+NPError BrowserGetValue(NPP npp, NPNVariable variable, void* value);
+bool BrowserGetProperty(NPP npp, NPObject* obj, NPIdentifier name, NPVariant* result);
+// Frees what a variant the browser gave us owns, and makes it void.
+void BrowserReleaseVariant(NPVariant* v);
 
 }  // namespace np

@@ -125,15 +125,14 @@ NPError __stdcall NP_GetEntryPoints(NPPluginFuncs* pFuncs) {
 NPError __stdcall NP_Initialize(NPNetscapeFuncs* bFuncs) { return CopyBrowserTable(bFuncs); }
 
 NPError __stdcall NP_Shutdown() {
+  // The module is finalised and unloaded here, outside the loader lock: a module whose finalisation waits
+  // for one of its threads would hang the browser if this ran in DllMain. A later NP_Initialize starts
+  // afresh.
+  DestroyPagebridge();
   FreeBrowserTable();
   return NPERR_NO_ERROR;
 }
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
-  // On an explicit unload the token access object finalises and frees the module; at process exit the
-  // module may already be gone, so nothing is touched then.
-  if (reason == DLL_PROCESS_DETACH && reserved == nullptr) DestroyPagebridge();
-  return TRUE;
-}
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
 
 }  // extern "C"

@@ -79,7 +79,7 @@ NPClass ScriptableClass = {
     RemovePropertyCb,             EnumerateCb,   ConstructCb,
 };
 
-CQVPTANpObj::CQVPTANpObj(NPP npp) : npp_(npp), assistor_(std::make_unique<CNpPluginAssistor>()) {
+CQVPTANpObj::CQVPTANpObj(NPP npp) : npp_(npp), assistor_(std::make_unique<CNpPluginAssistor>(npp)) {
   std::vector<std::string> list;
   assistor_->RegisterMethods(list);
   FillTable(list, methods_);

@@ -1,46 +1,15 @@
 #include "pagebridge.h"
 
-#include <cstddef>
-#include <cstring>
 #include <new>
-
-#if !defined(_WIN64)
-// The vendor reads the block by offset; these are the offsets of the 32-bit product.
-static_assert(sizeof(TokenInitParams) == 51);
-static_assert(offsetof(TokenInitParams, label) == 2 && offsetof(TokenInitParams, soPin) == 10);
-static_assert(offsetof(TokenInitParams, userPin) == 14 && offsetof(TokenInitParams, maxSoTries) == 19);
-static_assert(offsetof(TokenInitParams, totalPublicMemory) == 22);
-static_assert(offsetof(TokenInitParams, totalPrivateMemory) == 26 && offsetof(TokenInitParams, reserved3) == 30);
-#endif
 
 namespace np {
 namespace {
 
-constexpr char kModuleFile[] = "LumoraCSP11Brindlemark.dll";
-constexpr char kSoPin[] = "pellam";
-constexpr char kDefaultUserPin[] = "246802";
-// The label a re-initialised token gets, in the ANSI code page of the product's market (GBK).
-constexpr char kInitLabelAnsi[] = "\xcd\xf8\xd2\xf8\xb0\xb2\xc8\xab\xc1\xee\xc5\xc6\xc9\xe8\xb1\xb8";
-
 CPagebridgeWin32Impl* g_pagebridge = nullptr;
-
-// The label travels as UTF-8; an unconvertible text becomes the empty label rather than an error.
-std::string InitLabelUtf8() {
-  int wide = ::MultiByteToWideChar(CP_ACP, 0, kInitLabelAnsi, -1, nullptr, 0);
-  if (wide <= 0) return {};
-  std::wstring w(static_cast<size_t>(wide), L'\0');
-  if (::MultiByteToWideChar(CP_ACP, 0, kInitLabelAnsi, -1, w.data(), wide) <= 0) return {};
-  int bytes = ::WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0) return {};
-  std::string u(static_cast<size_t>(bytes), '\0');
-  if (::WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, u.data(), bytes, nullptr, nullptr) <= 0) return {};
-  u.resize(std::strlen(u.c_str()));
-  return u;
-}
 
 }  // namespace
 
-CXpluginImp* Pagebridge() {
+CPagebridgeWin32Impl* Pagebridge() {
   if (!g_pagebridge) {
     g_pagebridge = new (std::nothrow) CPagebridgeWin32Impl;
     if (g_pagebridge) g_pagebridge->Load();  // a failed load leaves every query failing softly
@@ -48,176 +17,11 @@ CXpluginImp* Pagebridge() {
   return g_pagebridge;
 }
 
+CPagebridgeWin32Impl* LivePagebridge() { return g_pagebridge; }
+
 void DestroyPagebridge() {
   delete g_pagebridge;
   g_pagebridge = nullptr;
-}
-
-CPagebridgeWin32Impl::CPagebridgeWin32Impl() = default;
-
-CPagebridgeWin32Impl::~CPagebridgeWin32Impl() {
-  if (functions_) functions_->C_Finalize(nullptr);
-  if (module_) ::FreeLibrary(module_);
-}
-
-int CPagebridgeWin32Impl::Load() {
-  // A failed load is not retried: the page would pay for the search on every call.
-  if (loadTried_) return functions_ && auxFunctions_ ? 0 : kLoadFailed;
-  loadTried_ = true;
-  if (!module_) module_ = ::LoadLibraryA(kModuleFile);
-  if (!module_) return kLoadFailed;
-  if (!functions_) {
-    auto getList = reinterpret_cast<CK_C_GetFunctionList>(
-        reinterpret_cast<void*>(::GetProcAddress(module_, "C_GetFunctionList")));
-    CK_FUNCTION_LIST* list = nullptr;
-    if (!getList || getList(&list) != CKR_OK || !list || list->version.major != 2) {
-      ::FreeLibrary(module_);
-      module_ = nullptr;
-      return kLoadFailed;
-    }
-    functions_ = list;
-  }
-  CK_RV rv = functions_->C_Initialize(nullptr);
-  if (rv != CKR_OK && rv != CKR_CRYPTOKI_ALREADY_INITIALIZED) {
-    ::FreeLibrary(module_);
-    module_ = nullptr;
-    functions_ = nullptr;
-    return kLoadFailed;
-  }
-  auto getAux = reinterpret_cast<GetAuxFunctionListFn>(
-      reinterpret_cast<void*>(::GetProcAddress(module_, "E_GetAuxFunctionList")));
-  if (!getAux) return kLoadFailed;
-  AuxFunctionList* aux = nullptr;
-  if (getAux(&aux) != CKR_OK || !aux) return kLoadFailed;
-  auxFunctions_ = aux;
-  return 0;
-}
-
-bool CPagebridgeWin32Impl::EnsureBound() {
-  if (functions_) return true;
-  lastResult_ = -1;
-  return false;
-}
-
-bool CPagebridgeWin32Impl::ListTokenSlots(CK_ULONG* count) {
-  *count = 0;
-  std::memset(tokenInfos_, 0, sizeof tokenInfos_);
-  CK_ULONG n = kMaxTokens;
-  if (functions_->C_GetSlotList(CK_TRUE, nullptr, &n) != CKR_OK || n > kMaxTokens || n == 0) return false;
-  // A module must not report more slots than the list it was given holds; if it does, trust nothing.
-  if (functions_->C_GetSlotList(CK_TRUE, slots_, &n) != CKR_OK || n == 0 || n > kMaxTokens) return false;
-  *count = n;
-  return true;
-}
-
-int CPagebridgeWin32Impl::GetKeyCount() {
-  tokenCount_ = 0;
-  if (!EnsureBound()) {
-    lastResult_ = 0;
-    return 0;
-  }
-  CK_ULONG n = 0;
-  if (!ListTokenSlots(&n)) return 0;
-  tokenCount_ = static_cast<int>(n);
-  for (CK_ULONG i = 0; i < n; ++i) functions_->C_GetTokenInfo(slots_[i], &tokenInfos_[i]);
-  lastResult_ = static_cast<int>(n);
-  return static_cast<int>(n);
-}
-
-int CPagebridgeWin32Impl::GetUKeySN(char* out, size_t outSize) {
-  if (!out || outSize == 0) return -1;
-  out[0] = '\0';
-  GetKeyCount();
-  if (tokenCount_ != 1) return -1;
-  const CK_CHAR* serial = tokenInfos_[0].serialNumber;
-  // A serial whose 16th byte is zero is a 12-character one; otherwise all 16 bytes count, blanks included.
-  size_t len = serial[15] == 0 ? 12 : 16;
-  len = strnlen(reinterpret_cast<const char*>(serial), len);
-  if (len >= outSize) len = outSize - 1;
-  std::memcpy(out, serial, len);
-  out[len] = '\0';
-  return 0;
-}
-
-void CPagebridgeWin32Impl::FindToken(const char* serial, int length) {
-  selectedSlot_ = 0;
-  selectedSession_ = 0;
-  if (!EnsureBound() || !serial || length <= 0) return;
-  CK_ULONG n = 0;
-  if (!ListTokenSlots(&n)) return;
-  tokenCount_ = static_cast<int>(n);
-  for (CK_ULONG i = 0; i < n; ++i) {
-    CK_TOKEN_INFO info{};
-    functions_->C_GetTokenInfo(slots_[i], &info);
-    char trimmed[sizeof info.serialNumber + 1] = {};
-    std::memcpy(trimmed, info.serialNumber, sizeof info.serialNumber);
-    for (size_t k = sizeof info.serialNumber; k > 0 && trimmed[k - 1] == ' '; --k) trimmed[k - 1] = '\0';
-    // The length is compared first, so a long page text never reads past the 16 serial bytes.
-    if (strnlen(trimmed, sizeof info.serialNumber) != static_cast<size_t>(length)) continue;
-    if (std::memcmp(serial, info.serialNumber, static_cast<size_t>(length)) != 0) continue;
-    CK_SESSION_HANDLE session = 0;
-    if (functions_->C_CloseAllSessions(slots_[i]) != CKR_OK) return;
-    if (functions_->C_OpenSession(slots_[i], CKF_RW_SESSION | CKF_SERIAL_SESSION, nullptr, nullptr, &session) !=
-        CKR_OK) {
-      return;
-    }
-    selectedSlot_ = slots_[i];
-    selectedSession_ = session;
-    return;
-  }
-}
-
-int CPagebridgeWin32Impl::InitKey(const char* serial, int length) {
-  lastResult_ = 0;
-  const std::string label = InitLabelUtf8();
-  TokenInitParams params;
-  std::memset(&params, 0, sizeof params);
-  FindToken(serial, length);
-  if (!selectedSession_) {
-    lastResult_ = kInitKeyFailed;
-    return lastResult_;
-  }
-  // Every session of the slot is closed before the vendor call, also the one the search opened, so no
-  // path out of here leaves a session behind.
-  functions_->C_CloseAllSessions(selectedSlot_);
-  selectedSession_ = 0;
-  if (!auxFunctions_ || !auxFunctions_->initToken) {
-    lastResult_ = kInitKeyFailed;
-    return lastResult_;
-  }
-  CK_TOKEN_INFO info{};
-  functions_->C_GetTokenInfo(selectedSlot_, &info);
-  params.firmwareMajor = info.firmwareVersion.major;
-  params.firmwareMinor = info.firmwareVersion.minor;
-  params.label = label.c_str();
-  params.soPin = kSoPin;
-  params.userPin = kDefaultUserPin;
-  params.reserved1 = 0;
-  params.maxSoTries = 6;
-  params.maxUserTries = 6;
-  params.totalPublicMemory = static_cast<uint32_t>(info.ulTotalPublicMemory);
-  params.totalPrivateMemory = static_cast<uint32_t>(info.ulTotalPrivateMemory);
-  lastResult_ = auxFunctions_->initToken(selectedSlot_, &params) == CKR_OK ? 0 : kInitKeyFailed;
-  return lastResult_;
-}
-
-int CPagebridgeWin32Impl::GetAllCertCn(char* out, size_t outSize, int* count) {
-  return AnswerList(EntryKind::kDisplayName, out, outSize, count);
-}
-
-int CPagebridgeWin32Impl::GetSN(char* out, size_t outSize, int* count) {
-  return AnswerList(EntryKind::kSerialNumber, out, outSize, count);
-}
-
-int CPagebridgeWin32Impl::AnswerList(EntryKind kind, char* out, size_t outSize, int* count) {
-  if (count) *count = 0;
-  if (!out || outSize == 0) return -1;
-  out[0] = '\0';
-  std::vector<std::string> entries;
-  if (!ListCertificates(kind, entries)) return -1;
-  int joined = JoinEntries(entries, out, outSize);
-  if (count) *count = joined;
-  return 0;
 }
 
 }  // namespace np

@@ -7,6 +7,8 @@
 set -euo pipefail
 objdump=$1; file=$2; allowed=$3
 imports=$("$objdump" -p "$file" | awk '
+  /Export Tables|export table/ { dll = ""; done = 1 }
+  done { next }
   /DLL Name:/ { dll = tolower($3); next }
   dll != "" && NF == 3 && $2 ~ /^[0-9]+$/ { print dll "!" $3 }' | sort -u)
 if [ "$allowed" = "--print" ]; then printf '%s\n' "$imports"; exit 0; fi

@@ -2,6 +2,8 @@
 
 VD_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 xvfb xauth x11-apps imagemagick xdotool
              fonts-wine googletest openssl libp11-kit-dev cmake ninja-build)
+# The native messaging host's JSON library, and the browser the extension's tests drive.
+VD_PACKAGES+=(nlohmann-json3-dev chromium chromium-driver)
 
 # Installs what the build and the tests need; does nothing when all of it is there. Never wine32:
 # this kernel cannot run 32-bit Linux programs.
@@ -10,11 +12,29 @@ vd_install_deps() {
   for p in "${VD_PACKAGES[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  echo "installing: ${missing[*]}"
-  local sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # Node.js may come from another packaging than Debian's; only its commands matter.
+  command -v node >/dev/null || missing+=(nodejs)
+  command -v npm >/dev/null || missing+=(npm)
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "installing: ${missing[*]}"
+    local sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  fi
+  vd_install_browser_test_deps
+}
+
+# The browser tests' npm packages, as the committed lock file pins them; nothing when they are in place.
+# playwright-core brings no browser of its own and downloads none: the tests use Debian's chromium.
+vd_install_browser_test_deps() {
+  local dir
+  dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/../tests/browser" && pwd)
+  local want have
+  want=$(node -p "require('$dir/package-lock.json').packages['node_modules/playwright-core'].version")
+  have=$(node -p "try { require('$dir/node_modules/playwright-core/package.json').version } catch (e) { '' }")
+  [ "$want" = "$have" ] && return 0
+  echo "installing the browser tests' npm packages (playwright-core $want)"
+  ( cd "$dir" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund --silent )
 }
 
 vd_wine_env() {

@@ -25,6 +25,8 @@ std::map<int32_t, std::unique_ptr<IdentifierEntry>> g_intIds;
 std::atomic<long> g_liveObjects{0};
 std::atomic<long> g_allocations{0};
 std::string g_lastException;
+std::string g_pageOrigin = "http://127.0.0.1";
+OriginStyle g_originStyle = OriginStyle::kOrigin;
 
 void* MemAlloc(uint32_t size) {
   void* p = std::malloc(size ? size : 1);
@@ -167,7 +169,74 @@ NPError NoUrlNotify(NPP, const char*, const char*, void*) { return NPERR_GENERIC
 NPError NoPostNotify(NPP, const char*, const char*, uint32_t, const char*, NPBool, void*) {
   return NPERR_GENERIC_ERROR;
 }
-NPError GetValue(NPP, NPNVariable, void*) { return NPERR_GENERIC_ERROR; }
+// The page's window and its location: browser objects the plug-in reaches through getproperty. Each
+// answer is a fresh reference or a fresh string, which the plug-in must release as with a real browser;
+// LiveObjects and OutstandingAllocations show whether it does.
+NPVariant AllocatedString(const std::string& text) {
+  NPVariant v{};
+  v.type = NPVariantType_String;
+  auto* copy = static_cast<NPUTF8*>(MemAlloc(static_cast<uint32_t>(text.size())));
+  if (copy) std::memcpy(copy, text.data(), text.size());
+  v.value.stringValue.UTF8Characters = copy;
+  v.value.stringValue.UTF8Length = copy ? static_cast<uint32_t>(text.size()) : 0;
+  return v;
+}
+
+bool LocationHas(NPObject*, NPIdentifier name) {
+  if (!IdentifierIsString(name)) return false;
+  const std::string& n = static_cast<IdentifierEntry*>(name)->name;
+  std::lock_guard<std::mutex> hold(g_lock);
+  if (n == "origin") return g_originStyle == OriginStyle::kOrigin;
+  return n == "protocol" || n == "host";
+}
+
+bool LocationGet(NPObject* obj, NPIdentifier name, NPVariant* result) {
+  if (!LocationHas(obj, name)) return false;
+  const std::string& n = static_cast<IdentifierEntry*>(name)->name;
+  std::string origin;
+  {
+    std::lock_guard<std::mutex> hold(g_lock);
+    origin = g_pageOrigin;
+  }
+  const size_t sep = origin.find("//");
+  if (n == "origin")
+    *result = AllocatedString(origin);
+  else if (n == "protocol")
+    *result = AllocatedString(sep == std::string::npos ? std::string() : origin.substr(0, sep));
+  else
+    *result = AllocatedString(sep == std::string::npos ? origin : origin.substr(sep + 2));
+  return true;
+}
+
+NPClass g_locationClass = {NP_CLASS_STRUCT_VERSION_CTOR, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                           LocationHas, LocationGet, nullptr, nullptr, nullptr, nullptr};
+
+bool WindowHas(NPObject*, NPIdentifier name) {
+  return IdentifierIsString(name) && static_cast<IdentifierEntry*>(name)->name == "location";
+}
+
+bool WindowGet(NPObject* obj, NPIdentifier name, NPVariant* result) {
+  if (!WindowHas(obj, name)) return false;
+  NPObject* location = CreateObject(nullptr, &g_locationClass);
+  if (!location) return false;
+  result->type = NPVariantType_Object;
+  result->value.objectValue = location;
+  return true;
+}
+
+NPClass g_windowClass = {NP_CLASS_STRUCT_VERSION_CTOR, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         WindowHas, WindowGet, nullptr, nullptr, nullptr, nullptr};
+
+NPError GetValue(NPP npp, NPNVariable variable, void* value) {
+  if (variable != NPNVWindowNPObject || !value) return NPERR_GENERIC_ERROR;
+  {
+    std::lock_guard<std::mutex> hold(g_lock);
+    if (g_originStyle == OriginStyle::kNoWindow) return NPERR_GENERIC_ERROR;
+  }
+  NPObject* window = CreateObject(npp, &g_windowClass);
+  *static_cast<NPObject**>(value) = window;
+  return window ? NPERR_NO_ERROR : NPERR_OUT_OF_MEMORY_ERROR;
+}
 NPError SetValue(NPP, NPPVariable, void*) { return NPERR_NO_ERROR; }
 void InvalidateRect(NPP, NPRect*) {}
 void InvalidateRegion(NPP, NPRegion) {}
@@ -241,6 +310,12 @@ std::string LastException() {
 }
 
 NPIdentifier Identifier(const char* name) { return GetStringIdentifier(name); }
+
+void SetPageOrigin(const std::string& origin, OriginStyle style) {
+  std::lock_guard<std::mutex> hold(g_lock);
+  g_pageOrigin = origin;
+  g_originStyle = style;
+}
 
 void ReleaseVariant(NPVariant* v) {
   if (!v) return;

@@ -49,7 +49,9 @@ bool PluginLibrary::Load(const std::wstring& path, const Options& options, std::
   if (!module_) return fail("cannot load the plug-in library");
   auto getEntryPoints = Export<NP_GetEntryPointsFunc>(module_, "NP_GetEntryPoints");
   auto initialize = Export<NP_InitializeFunc>(module_, "NP_Initialize");
+  initialize_ = initialize;
   shutdown_ = Export<NP_ShutdownFunc>(module_, "NP_Shutdown");
+  shutDown_ = false;
   if (!getEntryPoints || !initialize || !shutdown_) return fail("the library lacks an NP_ export");
 
   // Both tables are handed over at the end of a guarded block, cut to the sizes the options name.
@@ -91,11 +93,27 @@ bool PluginLibrary::Load(const std::wstring& path, const Options& options, std::
 
 void PluginLibrary::Unload() {
   if (!module_) return;
-  if (shutdown_) shutdown_();
+  if (shutdown_ && !shutDown_) shutdown_();
   ::FreeLibrary(module_);
   module_ = nullptr;
+  initialize_ = nullptr;
   shutdown_ = nullptr;
+  shutDown_ = false;
   funcs_ = NPPluginFuncs{};
+}
+
+NPError PluginLibrary::Shutdown() {
+  if (!shutdown_) return NPERR_INVALID_PLUGIN_ERROR;
+  shutDown_ = true;
+  return shutdown_();
+}
+
+NPError PluginLibrary::Initialize() {
+  if (!initialize_) return NPERR_INVALID_PLUGIN_ERROR;
+  NPNetscapeFuncs table = BrowserFunctions();
+  initializeResult_ = initialize_(&table);
+  if (initializeResult_ == NPERR_NO_ERROR) shutDown_ = false;
+  return initializeResult_;
 }
 
 Instance::~Instance() {

@@ -47,6 +47,10 @@ class PluginLibrary {
   bool Load(const std::wstring& path, std::string* error) { return Load(path, Options{}, error); }
   // NP_Shutdown, then FreeLibrary. Safe to call twice.
   void Unload();
+  // NP_Shutdown alone: the library stays loaded, as a browser keeps it between pages.
+  NPError Shutdown();
+  // NP_Initialize once more, with a full browser table, as after a Shutdown for the next page.
+  NPError Initialize();
 
   HMODULE module() const { return module_; }
   // The plug-in's callbacks as it wrote them (members beyond the table size stay empty).
@@ -57,7 +61,9 @@ class PluginLibrary {
  private:
   HMODULE module_ = nullptr;
   NPPluginFuncs funcs_{};
+  NP_InitializeFunc initialize_ = nullptr;
   NP_ShutdownFunc shutdown_ = nullptr;
+  bool shutDown_ = false;  // NP_Shutdown ran and no NP_Initialize since
   NPError entryPointsResult_ = NPERR_GENERIC_ERROR;
   NPError initializeResult_ = NPERR_GENERIC_ERROR;
 };

@@ -5,43 +5,17 @@
 
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
-#include "pagebridge.h"
+#include "pkcs11_session.h"
+#include "token_queries.h"
 
-namespace np {
+namespace tq {
 namespace {
 
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 // Certificate values used to be read into 8192 bytes; larger ones are decoded whole now. Only a length no
 // certificate has is refused, so a module reporting nonsense cannot make us allocate gigabytes.
 constexpr CK_ULONG kMaxCertValue = 1u << 20;
-
-class Session {
- public:
-  Session(CK_FUNCTION_LIST* f, CK_SLOT_ID slot) : f_(f) {
-    if (f_->C_OpenSession(slot, CKF_RW_SESSION | CKF_SERIAL_SESSION, nullptr, nullptr, &h_) != CKR_OK) h_ = 0;
-  }
-  ~Session() {
-    if (!h_) return;
-    if (searching_) f_->C_FindObjectsFinal(h_);
-    f_->C_CloseSession(h_);
-  }
-  Session(const Session&) = delete;
-  Session& operator=(const Session&) = delete;
-  CK_SESSION_HANDLE get() const { return h_; }
-  void MarkSearching() { searching_ = true; }
-
- private:
-  CK_FUNCTION_LIST* f_;
-  CK_SESSION_HANDLE h_ = 0;
-  bool searching_ = false;
-};
-
-struct CertFree {
-  void operator()(PCCERT_CONTEXT c) const { ::CertFreeCertificateContext(c); }
-};
-using CertPtr = std::unique_ptr<const CERT_CONTEXT, CertFree>;
 
 std::string DisplayName(PCCERT_CONTEXT cert) {
   DWORD n = ::CertGetNameStringA(cert, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, nullptr, 0);
@@ -95,11 +69,11 @@ int JoinEntries(const std::vector<std::string>& entries, char* out, size_t outSi
   return joined;
 }
 
-bool CPagebridgeWin32Impl::ListCertificates(EntryKind kind, std::vector<std::string>& entries) {
+bool TokenQueries::ListCertificates(EntryKind kind, std::vector<std::string>& entries) {
   entries.clear();
   if (GetKeyCount() != 1) return false;
-  Session session(functions_, slots_[0]);
-  if (!session.get()) return true;
+  vd::Pkcs11Session session;
+  if (session.Open(functions_, slots_[0]) != CKR_OK) return true;
 
   CK_OBJECT_CLASS certClass = CKO_CERTIFICATE;
   CK_BBOOL onToken = CK_TRUE;
@@ -107,13 +81,13 @@ bool CPagebridgeWin32Impl::ListCertificates(EntryKind kind, std::vector<std::str
       {CKA_CLASS, &certClass, sizeof certClass},
       {CKA_TOKEN, &onToken, sizeof onToken},
   };
-  functions_->C_FindObjectsInit(session.get(), tmpl, 2);
-  session.MarkSearching();
+  // A refused search start lists nothing: Next answers "not initialised" at once.
+  vd::Pkcs11Search search(functions_, session.get(), tmpl, 2);
 
   for (;;) {
     CK_OBJECT_HANDLE object = 0;
     CK_ULONG found = 0;
-    if (functions_->C_FindObjects(session.get(), &object, 1, &found) != CKR_OK || found != 1) break;
+    if (search.Next(&object, 1, &found) != CKR_OK || found != 1) break;
 
     CK_ATTRIBUTE value = {CKA_VALUE, nullptr, 0};
     if (functions_->C_GetAttributeValue(session.get(), object, &value, 1) != CKR_OK) break;
@@ -125,7 +99,7 @@ bool CPagebridgeWin32Impl::ListCertificates(EntryKind kind, std::vector<std::str
     // The second answer may only shrink the value, never claim more than the buffer holds.
     const DWORD used = static_cast<DWORD>(value.ulValueLen <= length ? value.ulValueLen : length);
 
-    CertPtr cert(::CertCreateCertificateContext(kEncoding, der.data(), used));
+    vd::UniqueCertContext cert(::CertCreateCertificateContext(kEncoding, der.data(), used));
     if (!cert) {
       entries.clear();
       return false;
@@ -138,4 +112,4 @@ bool CPagebridgeWin32Impl::ListCertificates(EntryKind kind, std::vector<std::str
   return true;
 }
 
-}  // namespace np
+}  // namespace tq

@@ -1,0 +1,143 @@
+// lumora_host.exe as a process, fed what a browser sends and what no browser should: each input ends in
+// answers and an exit code, within seconds, never a crash or a wait for input that will not come.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "frames.h"
+#include "host_process.h"
+#include "testsupport.h"
+#include "trusted_list.h"
+
+namespace {
+
+using nlohmann::json;
+
+constexpr char kBank[] = "https://bank.example";
+constexpr DWORD kPromptly = 15000;  // a Wine process start included
+
+std::string Le32(uint32_t n) {
+  std::string s(4, '\0');
+  for (int i = 0; i < 4; ++i) s[i] = static_cast<char>((n >> (8 * i)) & 0xFF);
+  return s;
+}
+
+std::string Frame(const json& request) { return host::EncodeFrame(request.dump()); }
+
+json Ask(int id, const char* method, const json& params = json::array()) {
+  return {{"id", id}, {"method", method}, {"params", params}, {"origin", kBank}};
+}
+
+std::vector<json> Answers(const std::string& output) {
+  size_t at = 0;
+  host::ByteReader read = [&](char* buffer, size_t size) {
+    size_t n = std::min(size, output.size() - at);
+    std::memcpy(buffer, output.data() + at, n);
+    at += n;
+    return n;
+  };
+  std::vector<json> answers;
+  std::string payload;
+  while (host::ReadFrame(read, &payload) == host::FrameStatus::kFrame)
+    answers.push_back(json::parse(payload, nullptr, false));
+  EXPECT_EQ(at, output.size()) << "the output holds a partial frame";
+  return answers;
+}
+
+// One line per answer: the id and the result, or the id and "error".
+std::vector<std::string> Summary(const std::vector<json>& answers) {
+  std::vector<std::string> lines;
+  for (const json& a : answers)
+    lines.push_back(a["id"].dump() + " " + (a.contains("result") ? a["result"].dump() : std::string("error")));
+  return lines;
+}
+
+class HostProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(vdtest::RunTool(L"tokenctl.exe", L"insert 1 --serial ABCDEF123456").exitCode, 0u);
+    ASSERT_TRUE(list_.SetList({L"https://bank.example"}));
+  }
+  vdtest::ScopedSimTokenDir tokens_;
+  hosttest::ScopedTrustedOrigins list_;
+};
+
+TEST_F(HostProcessTest, BadFramesGetAnErrorOrACleanExit) {
+  const std::string ok = Frame(Ask(1, "GetKeyCount"));
+  const struct {
+    const char* what;
+    std::string input;
+    bool closeInput;  // false: the input stays open, so only the host's own decision can end it
+    DWORD exitCode;
+    std::vector<std::string> answers;
+  } rows[] = {
+      {"no input", "", true, 0, {}},
+      {"one request", ok, true, 0, {"1 1"}},
+      {"not JSON, then a request", host::EncodeFrame("GetKeyCount please") + ok, true, 0, {"null error", "1 1"}},
+      {"binary junk", host::EncodeFrame(std::string("\0\xff\xfe{", 4)) + ok, true, 0, {"null error", "1 1"}},
+      {"unknown method", Frame(Ask(2, "FormatToken")) + ok, true, 0, {"2 error", "1 1"}},
+      {"wrong parameter types", Frame(Ask(3, "InitKey", {7})) + Frame(Ask(4, "GetSN", {"x"})), true, 0,
+       {"3 error", "4 error"}},
+      {"empty frame", Le32(0) + ok, true, 0, {"null error", "1 1"}},
+      {"length cut short", ok + std::string("\x10\x00", 2), true, 1, {"1 1"}},
+      {"payload cut short", ok + Le32(100) + "{\"id\":5", true, 1, {"1 1"}},
+      {"too long, input left open", ok + Le32(host::kMaxFrame + 1) + "{}", false, 1, {"1 1", "null error"}},
+      {"length of all ones, input left open", Le32(0xFFFFFFFFu), false, 1, {"null error"}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    hosttest::HostProcess host;
+    ASSERT_TRUE(host.started());
+    EXPECT_TRUE(host.Write(row.input));
+    if (row.closeInput) host.CloseInput();
+    EXPECT_EQ(host.WaitExit(kPromptly), row.exitCode);
+    EXPECT_EQ(Summary(Answers(host.output())), row.answers);
+  }
+}
+
+TEST_F(HostProcessTest, LargestFrameIsReadWholeAndRequestsAreAnsweredInOrder) {
+  std::string padded = Ask(7, "GetUKeySN").dump();
+  padded += std::string(host::kMaxFrame - padded.size(), ' ');  // JSON allows trailing blanks
+  std::string burst = host::EncodeFrame(padded);
+  std::vector<std::string> expected = {"7 \"ABCDEF123456    \""};
+  for (int id = 100; id < 200; ++id) {
+    burst += Frame(Ask(id, "GetKeyCount"));
+    expected.push_back(std::to_string(id) + " 1");
+  }
+  hosttest::HostProcess host;
+  ASSERT_TRUE(host.started());
+  EXPECT_TRUE(host.Write(burst));
+  host.CloseInput();
+  EXPECT_EQ(host.WaitExit(kPromptly), 0u);
+  EXPECT_EQ(Summary(Answers(host.output())), expected);
+}
+
+TEST_F(HostProcessTest, WithoutAListEveryOriginIsRefused) {
+  list_.Remove();
+  hosttest::HostProcess host;
+  ASSERT_TRUE(host.started());
+  EXPECT_TRUE(host.Write(Frame(Ask(1, "GetKeyCount")) + Frame(Ask(2, "InitKey", {"ABCDEF123456"}))));
+  host.CloseInput();
+  EXPECT_EQ(host.WaitExit(kPromptly), 0u);
+  const std::vector<json> answers = Answers(host.output());
+  ASSERT_EQ(answers.size(), 2u);
+  for (const json& a : answers)
+    EXPECT_EQ(a.value("error", "").rfind("this page's origin is not trusted", 0), 0u) << a.dump();
+  vdtest::ProcessResult list = vdtest::RunTool(L"tokenctl.exe", L"list");
+  EXPECT_NE(list.out.find("Opalix Token"), std::string::npos) << list.out;  // not re-initialised
+}
+
+TEST_F(HostProcessTest, RegisterAndUnregisterFromTheCommandLine) {
+  for (const wchar_t* args : {L"--register", L"--unregister"}) {
+    hosttest::HostProcess host(args);
+    ASSERT_TRUE(host.started());
+    EXPECT_EQ(host.WaitExit(kPromptly), 0u) << args;
+    const bool present = ::GetFileAttributesW((vdtest::BinDir() + L"com.kestrova.lumora.json").c_str()) !=
+                         INVALID_FILE_ATTRIBUTES;
+    EXPECT_EQ(present, std::wstring(args) == L"--register") << args;
+  }
+}
+
+}  // namespace

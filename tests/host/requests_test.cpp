@@ -1,0 +1,143 @@
+// Requests as the extension sends them, and the answers: each method against a token made with tokenctl,
+// requests that are malformed in each way a page or a broken extension could make them, and the origin
+// check that every request passes whatever the extension decided.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "requests.h"
+#include "testsupport.h"
+#include "text.h"
+
+namespace {
+
+using nlohmann::json;
+
+constexpr char kBank[] = "https://bank.example";
+
+class RequestTest : public ::testing::Test {
+ protected:
+  static void Ctl(const std::wstring& args) {
+    vdtest::ProcessResult r = vdtest::RunTool(L"tokenctl.exe", args);
+    ASSERT_EQ(r.exitCode, 0u) << vd::WideToAnsi(args) << ": " << r.err;
+  }
+  void SetUp() override {
+    Ctl(L"insert 1 --serial ABCDEF123456");
+    Ctl(L"add-cert 1 \"" + vdtest::TestCert(L"serial_hi.der") + L"\"");
+    Ctl(L"add-cert 1 \"" + vdtest::TestCert(L"sign.der") + L"\"");
+    ASSERT_EQ(queries_.Load(), 0);
+  }
+  json Ask(const std::string& request) { return json::parse(handler_.Answer(request)); }
+  static std::string Request(const json& id, const char* method, const json& params, const char* origin = kBank) {
+    json r = {{"id", id}, {"method", method}, {"params", params}};
+    if (origin) r["origin"] = origin;
+    return r.dump();
+  }
+
+  vdtest::ScopedSimTokenDir tokens_;
+  tq::TokenQueries queries_;
+  int listReads_ = 0;
+  host::RequestHandler handler_{queries_, [this] {
+                                  ++listReads_;
+                                  return tq::TrustedOrigins::FromText(L"https://bank.example\nhttp://127.0.0.1:8080");
+                                }};
+};
+
+TEST_F(RequestTest, EachMethodAnswersAsThePluginDoes) {
+  const struct {
+    std::string request;
+    json answer;
+  } rows[] = {
+      {Request(1, "GetKeyCount", json::array()), {{"id", 1}, {"result", 1}}},
+      {Request(2, "GetUKeySN", json::array()), {{"id", 2}, {"result", "ABCDEF123456    "}}},
+      {Request(3, "GetAllCertCn", json::array()), {{"id", 3}, {"result", "Mallory High Serial,Alice Signer"}}},
+      {Request("four", "InitKey", {"abcdef123456"}), {{"id", "four"}, {"result", 4099}}},
+      {Request(5, "InitKey", {""}), {{"id", 5}, {"result", 4101}}},
+      {Request(6, "InitKey", {nullptr}), {{"id", 6}, {"result", 4101}}},
+      {Request(7, "InitKey", {"ABCDEF123456    "}), {{"id", 7}, {"result", 4099}}},
+      // Without "params" a method is called with none.
+      {R"({"id":8,"method":"GetKeyCount","origin":"https://bank.example"})", {{"id", 8}, {"result", 1}}},
+      {Request(9, "GetKeyCount", json::array(), "http://127.0.0.1:8080"), {{"id", 9}, {"result", 1}}},
+  };
+  for (const auto& row : rows) EXPECT_EQ(Ask(row.request), row.answer) << row.request;
+  const json sn = Ask(Request(10, "GetSN", json::array()));
+  EXPECT_EQ(sn["result"].get<std::string>().rfind("00800000000000000001,", 0), 0u) << sn.dump();
+}
+
+TEST_F(RequestTest, MalformedRequestsGetAnErrorAndTouchNoToken) {
+  const struct {
+    std::string request;
+    json id;
+    const char* error;  // the start of the error text
+  } rows[] = {
+      {"", nullptr, "the request is not JSON"},
+      {"{\"id\":1,", nullptr, "the request is not JSON"},
+      {"{\"id\":1,\"method\":\"GetKeyCount\"} trailing", nullptr, "the request is not JSON"},
+      {"{\"id\":1,\"method\":\"\xff\xfe\"}", nullptr, "the request is not JSON"},  // not UTF-8
+      {"[1,2]", nullptr, "the request is not a JSON object"},
+      {"42", nullptr, "the request is not a JSON object"},
+      {R"({"method":"GetKeyCount"})", nullptr, "the request has no numeric or text id"},
+      {R"({"id":{"a":1},"method":"GetKeyCount"})", nullptr, "the request has no numeric or text id"},
+      {R"({"id":true,"method":"GetKeyCount"})", nullptr, "the request has no numeric or text id"},
+      {R"({"id":3})", 3, "the request has no method name"},
+      {R"({"id":3,"method":7})", 3, "the request has no method name"},
+      {R"({"id":3,"method":"GetKeyCount","params":{"a":1}})", 3, "params must be a list"},
+      {R"({"id":3,"method":"GetKeyCount","params":"x"})", 3, "params must be a list"},
+      {Request(4, "getkeycount", json::array()), 4, "unknown method: getkeycount"},
+      {Request(4, "toString", json::array()), 4, "unknown method: toString"},
+      {Request(5, "GetKeyCount", {1}), 5, "GetKeyCount takes no parameters"},
+      {Request(5, "GetAllCertCn", {"x"}), 5, "GetAllCertCn takes no parameters"},
+      {Request(6, "InitKey", json::array()), 6, "InitKey takes one text parameter"},
+      {Request(6, "InitKey", {4099}), 6, "InitKey takes one text parameter"},
+      {Request(6, "InitKey", {{{"serial", "ABCDEF123456"}}}), 6, "InitKey takes one text parameter"},
+      {Request(6, "InitKey", {"ABCDEF123456", "ABCDEF123456"}), 6, "InitKey takes one text parameter"},
+      {Request(7, "InitKey", {"ABCDEF123456"}, nullptr), 7, "the request names no page origin"},
+      {Request(7, "GetKeyCount", json::array(), ""), 7, "the request names no page origin"},
+      {Request(8, "InitKey", {"ABCDEF123456"}, "https://evil.example"), 8,
+       "this page's origin is not trusted by the Certificate Manager installation: https://evil.example"},
+      {Request(8, "GetUKeySN", json::array(), "http://bank.example"), 8, "this page's origin is not trusted"},
+      {Request(8, "GetKeyCount", json::array(), "null"), 8, "this page's origin is not trusted"},
+  };
+  for (const auto& row : rows) {
+    const json answer = Ask(row.request);
+    EXPECT_EQ(answer["id"], row.id) << row.request;
+    ASSERT_TRUE(answer.contains("error") && answer["error"].is_string()) << answer.dump();
+    EXPECT_EQ(answer["error"].get<std::string>().rfind(row.error, 0), 0u) << answer.dump();
+    EXPECT_FALSE(answer.contains("result")) << answer.dump();
+  }
+  EXPECT_EQ(Ask(Request(9, "GetAllCertCn", json::array()))["result"], "Mallory High Serial,Alice Signer");
+}
+
+TEST_F(RequestTest, TheListIsReadForEveryRequestAndInitKeyFromAListedPageErasesTheToken) {
+  const int before = listReads_;
+  Ask(Request(1, "GetKeyCount", json::array()));
+  Ask(Request(2, "GetKeyCount", json::array(), "https://evil.example"));
+  EXPECT_EQ(listReads_, before + 2);
+  EXPECT_EQ(Ask(Request(3, "InitKey", {"ABCDEF123456"})), (json{{"id", 3}, {"result", 0}}));
+  EXPECT_EQ(Ask(Request(4, "GetAllCertCn", json::array())), (json{{"id", 4}, {"result", ""}}));
+}
+
+TEST(TextConversionTest, SerialsThatTheCodePageCannotHoldMatchNothing) {
+  const struct {
+    std::string utf8;
+    bool converts;
+  } rows[] = {
+      {"ABCDEF123456", true},
+      {"", true},
+      {"\xc3\x28", false},             // broken UTF-8
+      {"\xed\xa0\x80", false},         // a lone surrogate
+      {::GetACP() == 936 ? "\xe0\xb8\x81" : "\xe4\xb8\xad", false},  // a character outside the code page
+  };
+  for (const auto& row : rows) {
+    std::string ansi = "left over";
+    EXPECT_EQ(host::Utf8ToAnsi(row.utf8, &ansi), row.converts) << row.utf8;
+    if (row.converts) {
+      EXPECT_EQ(ansi, row.utf8);
+    }
+  }
+  EXPECT_EQ(host::AnsiToUtf8("Alice Signer"), "Alice Signer");
+}
+
+}  // namespace

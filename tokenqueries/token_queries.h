@@ -1,0 +1,84 @@
+// The token queries a bank page makes, answered the same way on both roads to the page: the NPAPI plug-in
+// and the native messaging host. One object binds the token vendor's PKCS#11 module once, keeps it for its
+// own life, and answers each query afresh: nothing about tokens is cached between calls. 8-bit text.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "handles.h"
+#include "pkcs11.h"
+
+namespace tq {
+
+// Buffers the page's text results pass through, and the results the page sees.
+constexpr size_t kSerialTextSize = 112;
+constexpr size_t kListTextSize = 1000;  // a joined result of at most 999 characters
+constexpr size_t kEntrySize = 100;      // one entry of at most 99 characters
+constexpr int kMaxTokens = 10;
+
+constexpr int kLoadFailed = 4097;
+constexpr int kInitKeyFailed = 4099;
+constexpr int kInitKeyNoSerial = 4101;
+
+class TokenQueries {
+ public:
+  TokenQueries() = default;
+  ~TokenQueries() { Unload(); }
+  TokenQueries(const TokenQueries&) = delete;
+  TokenQueries& operator=(const TokenQueries&) = delete;
+
+  // Binds and initialises the module once; a failed load is not retried for the life of the object, so
+  // a page does not pay for the search on every call. 0, or kLoadFailed.
+  int Load();
+  // Finalises the module if this object initialised it, then lets it go. Never call this from DllMain:
+  // a module whose finalisation waits for a thread would hang under the loader lock.
+  void Unload();
+
+  int GetKeyCount();
+  // Text operations write a zero-terminated text of at most outSize - 1 bytes.
+  int GetUKeySN(char* out, size_t outSize);
+  // 0 success, kInitKeyFailed otherwise; the caller answers kInitKeyNoSerial for an empty serial.
+  int InitKey(const char* serial, int length);
+  int GetAllCertCn(char* out, size_t outSize, int* count);
+  int GetSN(char* out, size_t outSize, int* count);
+
+  bool bound() const { return functions_ != nullptr; }
+
+ private:
+  enum class EntryKind { kDisplayName, kSerialNumber };
+
+  bool EnsureBound();
+  // Fills slots_ with the slots holding a token; false (and no slots) when listing fails or more than
+  // kMaxTokens are present.
+  bool ListTokenSlots(CK_ULONG* count);
+  void FindToken(const char* serial, int length);
+  // The entry texts of the certificates on the one token present; false when the answer must be empty.
+  bool ListCertificates(EntryKind kind, std::vector<std::string>& entries);
+  int AnswerList(EntryKind kind, char* out, size_t outSize, int* count);
+
+  int lastResult_ = 0;
+  CK_SLOT_ID slots_[kMaxTokens] = {};
+  CK_TOKEN_INFO tokenInfos_[kMaxTokens] = {};
+  int tokenCount_ = 0;
+  CK_SLOT_ID selectedSlot_ = 0;
+  CK_SESSION_HANDLE selectedSession_ = 0;
+  vd::UniqueModule module_;
+  CK_FUNCTION_LIST* functions_ = nullptr;
+  AuxFunctionList* auxFunctions_ = nullptr;
+  // Only the initialiser finalises: a module someone else in the process initialised stays theirs.
+  bool initialisedHere_ = false;
+  bool loadTried_ = false;
+};
+
+// Helpers of the certificate listing, exposed for their boundary cases.
+// Cuts an entry to at most maxChars bytes without splitting a double-byte character of the ANSI page.
+void CutEntry(std::string& entry, size_t maxChars);
+// Joins entries with "," into out (outSize bytes), stopping at the last whole entry that fits; answers the
+// number of entries joined.
+int JoinEntries(const std::vector<std::string>& entries, char* out, size_t outSize);
+
+}  // namespace tq
