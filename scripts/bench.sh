@@ -45,6 +45,16 @@ for entry in "${benches[@]}"; do
   fi
 done
 
+# The browser road: the page through the extension and the host against the plug-in in the stand-in.
+if command -v chromium >/dev/null; then
+  echo "running the browser round trips ..." >&2
+  if ! timeout 600 bash "$root/tests/browser/bench.sh" "$root/build/$tree" >"$out/browser_roundtrip.log" 2>&1; then
+    failed+=("browser round trips (see $out/browser_roundtrip.log)")
+  fi
+else
+  failed+=("browser round trips (chromium is not installed)")
+fi
+
 printf '\n%-72s %12s %12s %7s %-34s %s\n' figure program floor ratio target met
 cat "$out"/*.log | tr -d '\r' | awk -F'\t' '$1 == "ROW" {
   ratio = ($4 != "-" && $4 + 0 > 0) ? sprintf("%.2f", $3 / $4) : "-"
