@@ -22,6 +22,7 @@ class DialogDriver {
     timer_ = ::SetTimer(nullptr, 0, 100, &DialogDriver::Tick);
     watchdog_ = ::SetTimer(nullptr, 0, 10000, &DialogDriver::Watchdog);
   }
+  explicit DialogDriver(Step step) : DialogDriver(std::vector<Step>{std::move(step)}) {}
   ~DialogDriver() {
     ::KillTimer(nullptr, timer_);
     ::KillTimer(nullptr, watchdog_);
@@ -97,5 +98,27 @@ inline void Type(HWND dlg, int id, const std::wstring& keys, bool replace = fals
 inline void Press(HWND dlg, int id) { ::SendMessageW(::GetDlgItem(dlg, id), BM_CLICK, 0, 0); }
 
 inline bool Enabled(HWND dlg, int id) { return ::IsWindowEnabled(::GetDlgItem(dlg, id)) != FALSE; }
+
+}  // namespace cmdtest
+
+#include "language_manager.h"
+#include "testsupport.h"
+
+namespace cmdtest {
+
+// The shipped Chinese language file, as the installed program finds it, for the life of a scope; after it
+// the manager finds no file again (English defaults).
+class ScopedShippedChinese {
+ public:
+  ScopedShippedChinese() {
+    auto& m = vd::LanguageManager::Instance();
+    m.SetLanguageDirectory(vdtest::BinDir() + L"lang");
+    m.SetLanguageBaseName(L"lang\\qvcertd_Lumora");
+    m.SetLanguageId(2052);
+  }
+  ~ScopedShippedChinese() { vd::LanguageManager::Instance().SetLanguageDirectory(vdtest::BinDir() + L"no-lang"); }
+  ScopedShippedChinese(const ScopedShippedChinese&) = delete;
+  ScopedShippedChinese& operator=(const ScopedShippedChinese&) = delete;
+};
 
 }  // namespace cmdtest
