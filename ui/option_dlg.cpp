@@ -1,12 +1,11 @@
 #include "option_dlg.h"
 
-#include <cwchar>
-#include <optional>
 
 #include "command_texts.h"
 #include "commands_ids.h"
 #include "handles.h"
 #include "language_manager.h"
+#include "registry.h"
 #include "window_attach.h"
 
 namespace vd {
@@ -47,39 +46,24 @@ class OptionDlg : public AttachedWindow {
   bool optionFlag_ = false;  // the hidden check box's flag; kept for the box, read by nothing
 };
 
-// The stored address, or nothing when it cannot be read (also when it is longer than the manager reads).
-std::optional<std::wstring> ReadAddress(HKEY key) {
-  wchar_t buffer[kMaxAddressChars + 1] = {};
-  DWORD type = 0, size = sizeof buffer - sizeof(wchar_t);  // the last character stays a terminator
-  if (::RegQueryValueExW(key, L"http Address", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
-      ERROR_SUCCESS)
-    return std::nullopt;
-  if (type != REG_SZ && type != REG_EXPAND_SZ) return std::nullopt;
-  return std::wstring(buffer, wcsnlen(buffer, size / sizeof(wchar_t)));
-}
-
 BOOL OptionDlg::OnInitDialog() {
   TranslateDialog(hwnd_, IDD_OPTION);
   ::SendDlgItemMessageW(hwnd_, IDC_OPTION_ADDRESS, EM_LIMITTEXT, kMaxAddressChars, 0);
   bool focused = false;
-  UniqueRegKey key;
-  if (::RegOpenKeyExW(where_.root, where_.subkey.c_str(), 0, KEY_QUERY_VALUE, key.put()) == ERROR_SUCCESS) {
-    BYTE flag[4] = {};
-    DWORD size = sizeof flag;
-    const LONG rc = ::RegQueryValueExW(key.get(), L"PopFlag", nullptr, nullptr, flag, &size);
-    // Only the first byte counts, as for the token manager; a longer value is still read for it.
-    if (rc == ERROR_SUCCESS || rc == ERROR_MORE_DATA) {
-      const bool show = size > 0 && flag[0] == '1';
-      ::CheckRadioButton(hwnd_, IDC_OPTION_HIDE_HOME, IDC_OPTION_SHOW_HOME,
-                         show ? IDC_OPTION_SHOW_HOME : IDC_OPTION_HIDE_HOME);
-      EnableAddress(show);
-      FocusOk();
-      focused = true;
-    }
-    if (auto address = ReadAddress(key.get())) {
-      address_ = *address;
-      if (!address_.empty()) ::SetDlgItemTextW(hwnd_, IDC_OPTION_ADDRESS, address_.c_str());
-    }
+  // Only the first byte of "PopFlag" counts, as for the token manager: "1" written in UTF-16 reads alike.
+  if (auto flag = RegReadBytes(where_.root, where_.subkey.c_str(), L"PopFlag")) {
+    const bool show = !flag->empty() && (*flag)[0] == '1';
+    ::CheckRadioButton(hwnd_, IDC_OPTION_HIDE_HOME, IDC_OPTION_SHOW_HOME,
+                       show ? IDC_OPTION_SHOW_HOME : IDC_OPTION_HIDE_HOME);
+    EnableAddress(show);
+    FocusOk();
+    focused = true;
+  }
+  // An address longer than the token manager reads counts as absent there, and so here.
+  auto address = RegReadString(where_.root, where_.subkey.c_str(), L"http Address");
+  if (address && address->size() <= kMaxAddressChars) {
+    address_ = *address;
+    if (!address_.empty()) ::SetDlgItemTextW(hwnd_, IDC_OPTION_ADDRESS, address_.c_str());
   }
   return focused ? FALSE : TRUE;  // without a stored choice the first control of the template takes the focus
 }

@@ -114,6 +114,7 @@ enum class Action { kCancel, kOk, kHide, kShow };
 
 TEST(OptionCommand, ShowsTheStoredChoiceAndStoresTheNewOne) {
   const std::wstring longAddress = L"https://bank.example/" + std::wstring(280, L'p');
+  const std::wstring maxAddress = L"https://bank.example/" + std::wstring(259 - 21, L'q');
   struct Row {
     const char* what;
     std::optional<std::vector<BYTE>> popFlag, address;  // stored before
@@ -136,6 +137,8 @@ TEST(OptionCommand, ShowsTheStoredChoiceAndStoresTheNewOne) {
        {true, false, false, true, L""}, Hex({'0'}), "absent"},
       {"shown with an empty address", std::vector<BYTE>{'0'}, Utf16z(L"old"), Action::kShow, L"",
        {true, false, false, true, L"old"}, Hex({'1'}), Hex(Utf16z(L""))},
+      {"the longest address the reader takes is shown", std::vector<BYTE>{'1'}, Utf16z(maxAddress), Action::kCancel,
+       L"", {false, true, true, true, maxAddress}, Hex({'1'}), Hex(Utf16z(maxAddress))},
       {"an address too long for the reader is not shown, and typing stops at 259", std::vector<BYTE>{'1'},
        Utf16z(longAddress), Action::kShow, longAddress, {false, true, true, true, L""}, Hex({'1'}),
        Hex(Utf16z(longAddress.substr(0, 259)))},
