@@ -12,6 +12,7 @@
 
 #include "commands_driver.h"
 #include "commands_ids.h"
+#include "commands_registry.h"
 #include "device_info_dlg.h"
 #include "important_dlg.h"
 #include "os_version.h"
@@ -24,6 +25,7 @@ namespace {
 
 using cmdtest::DialogDriver;
 using cmdtest::ItemText;
+using cmdtest::SavedValue;
 
 const vd::SystemFacts kSystem = {L"Microsoft Windows 7 Ultimate Edition", L"Version 6.1 Service Pack 1 (Build 7601)",
                                  L"IE 8.0.7601.17514", L"2.0.1"};
@@ -103,19 +105,6 @@ TEST(DeviceInfoText, LanguageFileChangesOnlyTheLinesItRenames) {
   }
 }
 
-// A key of the test's own under HKEY_CURRENT_USER, removed with everything below it.
-class ScratchKey {
- public:
-  ScratchKey() : subkey_(L"Software\\vdtest\\info-" + std::to_wstring(::GetCurrentProcessId())) {
-    ::RegDeleteTreeW(HKEY_CURRENT_USER, subkey_.c_str());
-  }
-  ~ScratchKey() { ::RegDeleteTreeW(HKEY_CURRENT_USER, subkey_.c_str()); }
-  const wchar_t* subkey() const { return subkey_.c_str(); }
-
- private:
-  std::wstring subkey_;
-};
-
 TEST(ProductVersion, LongValuesAreCutAtAWholeCharacter) {
   const std::wstring key = L"\xD83D\xDD11";  // one character beyond the BMP: two UTF-16 units
   struct Row {
@@ -128,44 +117,17 @@ TEST(ProductVersion, LongValuesAreCutAtAWholeCharacter) {
       {std::wstring(17, L'v') + key + L"x", std::wstring(17, L'v') + key},
       {std::wstring(18, L'v') + key + L"tail", std::wstring(18, L'v')},
   };
-  ScratchKey scratch;
+  cmdtest::ScratchKey scratch;
   for (const Row& r : rows) {
-    ASSERT_TRUE(vd::RegWriteString(HKEY_CURRENT_USER, scratch.subkey(), L"Version", r.value));
+    ASSERT_TRUE(vd::RegWriteString(HKEY_CURRENT_USER, scratch.Subkey().c_str(), L"Version", r.value));
     wchar_t buffer[21];
     std::fill(std::begin(buffer), std::end(buffer), L'#');
     std::fill(buffer, buffer + 20, L'\0');
-    ASSERT_TRUE(vd::OsVersionInfo::GetProductVersion(HKEY_CURRENT_USER, scratch.subkey(), buffer, 20));
+    ASSERT_TRUE(vd::OsVersionInfo::GetProductVersion(HKEY_CURRENT_USER, scratch.Subkey().c_str(), buffer, 20));
     EXPECT_EQ(std::wstring(buffer), r.shown) << r.value.size();
     EXPECT_EQ(buffer[20], L'#') << "written past the buffer";
   }
 }
-
-// Saves a registry value and puts it back (or deletes it) when the test ends.
-class SavedValue {
- public:
-  SavedValue(HKEY root, std::wstring key, std::wstring name) : root_(root), key_(std::move(key)), name_(std::move(name)) {
-    data_ = vd::RegReadBytes(root_, key_.c_str(), name_.c_str(), &type_);
-  }
-  ~SavedValue() {
-    if (data_) {
-      vd::RegWriteBytes(root_, key_.c_str(), name_.c_str(), type_, data_->data(), static_cast<DWORD>(data_->size()));
-      return;
-    }
-    HKEY k = nullptr;
-    if (::RegOpenKeyExW(root_, key_.c_str(), 0, KEY_SET_VALUE, &k) == ERROR_SUCCESS) {
-      ::RegDeleteValueW(k, name_.c_str());
-      ::RegCloseKey(k);
-    }
-  }
-  SavedValue(const SavedValue&) = delete;
-  SavedValue& operator=(const SavedValue&) = delete;
-
- private:
-  HKEY root_;
-  std::wstring key_, name_;
-  std::optional<std::vector<BYTE>> data_;
-  DWORD type_ = REG_SZ;
-};
 
 // How a user ends a dialog whose buttons are hidden.
 enum class Close { kEnter, kEscape, kCloseBox };

@@ -3,15 +3,13 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <aclapi.h>
-#include <sddl.h>
-
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "commands_driver.h"
 #include "commands_ids.h"
+#include "commands_registry.h"
 #include "option_dlg.h"
 #include "registry.h"
 #include "screenshot.h"
@@ -24,52 +22,10 @@ using cmdtest::DialogDriver;
 using cmdtest::Enabled;
 using cmdtest::ItemText;
 using cmdtest::Press;
+using cmdtest::SavedValue;
+using cmdtest::ScratchKey;
 
-// A key of the test's own under HKEY_CURRENT_USER, created empty and removed with everything below it.
-class ScratchKey {
- public:
-  explicit ScratchKey(bool create = true)
-      : subkey_(L"Software\\vdtest\\option-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                std::to_wstring(counter_++)) {
-    Remove();
-    if (create) {
-      HKEY k = nullptr;
-      ::RegCreateKeyExW(HKEY_CURRENT_USER, subkey_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr);
-      if (k) ::RegCloseKey(k);
-    }
-  }
-  ~ScratchKey() { Remove(); }
-  ScratchKey(const ScratchKey&) = delete;
-  ScratchKey& operator=(const ScratchKey&) = delete;
-
-  vd::InstallKeyLocation Where() const { return {HKEY_CURRENT_USER, subkey_}; }
-  const std::wstring& Subkey() const { return subkey_; }
-  void Set(const wchar_t* name, const std::vector<BYTE>& data) const {
-    ASSERT_TRUE(vd::RegWriteBytes(HKEY_CURRENT_USER, subkey_.c_str(), name, REG_SZ, data.data(),
-                                  static_cast<DWORD>(data.size())));
-  }
-  // Everyone may read the key, nobody may change it (its owner may still change that).
-  void MakeReadOnly() const { SetDacl(L"D:P(A;;KR;;;WD)"); }
-
- private:
-  void SetDacl(const wchar_t* sddl) const {
-    PSECURITY_DESCRIPTOR sd = nullptr;
-    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr));
-    HKEY k = nullptr;
-    if (::RegOpenKeyExW(HKEY_CURRENT_USER, subkey_.c_str(), 0, WRITE_DAC, &k) == ERROR_SUCCESS) {
-      EXPECT_EQ(::RegSetKeySecurity(k, DACL_SECURITY_INFORMATION, sd), ERROR_SUCCESS);
-      ::RegCloseKey(k);
-    }
-    ::LocalFree(sd);
-  }
-  void Remove() const {
-    SetDacl(L"D:(A;;KA;;;WD)");
-    ::RegDeleteTreeW(HKEY_CURRENT_USER, subkey_.c_str());
-  }
-
-  static inline int counter_ = 0;
-  std::wstring subkey_;
-};
+vd::InstallKeyLocation Where(const ScratchKey& key) { return {HKEY_CURRENT_USER, key.Subkey()}; }
 
 // A value as a second process reads it: "<type> <size> <bytes in hex>" or "absent".
 std::string ProbeValue(const wchar_t* root, const std::wstring& subkey, const wchar_t* name) {
@@ -168,7 +124,7 @@ TEST(OptionCommand, ShowsTheStoredChoiceAndStoresTheNewOne) {
       }
       Press(dlg, IDOK);
     });
-    vd::RunOptionCommand(nullptr, L"Certificate Manager", key.Where());
+    vd::RunOptionCommand(nullptr, L"Certificate Manager", Where(key));
     EXPECT_FALSE(DialogDriver::WatchdogFired()) << "a message box or the dialog stayed open";
     EXPECT_EQ(DialogDriver::Seen().size(), 1u);
     EXPECT_EQ(title, L"Option");
@@ -222,7 +178,7 @@ TEST(OptionCommand, KeysThatRefuseTheWritesAreReported) {
                            Press(dlg, IDOK);
                          },
                          closeBox, closeBox, closeBox});
-    vd::RunOptionCommand(nullptr, L"Test Caption", key.Where());
+    vd::RunOptionCommand(nullptr, L"Test Caption", Where(key));
     EXPECT_FALSE(DialogDriver::WatchdogFired());
     ASSERT_EQ(boxes.size(), r.boxes.size());
     for (size_t i = 0; i < boxes.size(); ++i) {
@@ -234,33 +190,6 @@ TEST(OptionCommand, KeysThatRefuseTheWritesAreReported) {
     }
   }
 }
-
-// Saves a registry value and puts it back (or deletes it) when the test ends.
-class SavedValue {
- public:
-  SavedValue(HKEY root, std::wstring key, std::wstring name) : root_(root), key_(std::move(key)), name_(std::move(name)) {
-    data_ = vd::RegReadBytes(root_, key_.c_str(), name_.c_str(), &type_);
-  }
-  ~SavedValue() {
-    if (data_) {
-      vd::RegWriteBytes(root_, key_.c_str(), name_.c_str(), type_, data_->data(), static_cast<DWORD>(data_->size()));
-      return;
-    }
-    HKEY k = nullptr;
-    if (::RegOpenKeyExW(root_, key_.c_str(), 0, KEY_SET_VALUE, &k) == ERROR_SUCCESS) {
-      ::RegDeleteValueW(k, name_.c_str());
-      ::RegCloseKey(k);
-    }
-  }
-  SavedValue(const SavedValue&) = delete;
-  SavedValue& operator=(const SavedValue&) = delete;
-
- private:
-  HKEY root_;
-  std::wstring key_, name_;
-  std::optional<std::vector<BYTE>> data_;
-  DWORD type_ = REG_SZ;
-};
 
 TEST(OptionCommand, TokenManagerOpensTheChosenPageAtTheNextInsertion) {
   const wchar_t* kVersionKey = L"Software\\Microsoft\\Windows\\CurrentVersion";
@@ -336,7 +265,7 @@ TEST(OptionCommand, Screenshots) {
                            EXPECT_TRUE(vdtest::SaveWindowPng(dlg, r.file));
                            Press(dlg, IDCANCEL);
                          }});
-    vd::RunOptionCommand(nullptr, L"Certificate Manager", key.Where());
+    vd::RunOptionCommand(nullptr, L"Certificate Manager", Where(key));
     EXPECT_EQ(title, r.title);
     EXPECT_EQ(showText, r.chinese ? L"\x663E\x793A" L"Lumora\x4E3B\x9875" : L"Show Lumora home page");
   }
