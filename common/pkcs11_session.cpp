@@ -10,6 +10,7 @@ CK_RV Pkcs11Session::Open(CK_FUNCTION_LIST* fl, CK_SLOT_ID slot) {
   if (rv != CKR_OK) return rv;
   fl_ = fl;
   h_ = h;
+  slot_ = slot;
   open_ = true;
   return CKR_OK;
 }
@@ -18,12 +19,14 @@ CK_RV Pkcs11Session::Close() {
   if (!open_) return CKR_OK;
   open_ = false;
   CK_RV rv = fl_->C_CloseSession(h_);
+  if (rv == CKR_OK || rv == CKR_SESSION_HANDLE_INVALID || rv == CKR_SESSION_CLOSED ||
+      rv == CKR_CRYPTOKI_NOT_INITIALIZED)
+    return rv;
   // A close that failed for a passing reason leaves the session open in the module: ask once more, so
-  // that a hiccup of the token does not leave sessions behind for the rest of the run.
-  if (rv != CKR_OK && rv != CKR_SESSION_HANDLE_INVALID && rv != CKR_SESSION_CLOSED &&
-      rv != CKR_CRYPTOKI_NOT_INITIALIZED && fl_->C_CloseSession(h_) == CKR_OK)
-    return CKR_OK;
-  return rv;
+  // that a hiccup of the token does not leave sessions behind for the rest of the run. A token that is
+  // really gone took its sessions with it.
+  if (rv == CKR_DEVICE_REMOVED && !TokenPresent(fl_, slot_)) return rv;
+  return fl_->C_CloseSession(h_) == CKR_OK ? CKR_OK : rv;
 }
 
 Pkcs11Search::Pkcs11Search(CK_FUNCTION_LIST* fl, CK_SESSION_HANDLE session, CK_ATTRIBUTE* tmpl, CK_ULONG count)

@@ -13,12 +13,15 @@ class Pkcs11Session {
   ~Pkcs11Session() { Close(); }
   Pkcs11Session(const Pkcs11Session&) = delete;
   Pkcs11Session& operator=(const Pkcs11Session&) = delete;
-  Pkcs11Session(Pkcs11Session&& o) noexcept : fl_(o.fl_), h_(o.h_), open_(o.open_) { o.open_ = false; }
+  Pkcs11Session(Pkcs11Session&& o) noexcept : fl_(o.fl_), h_(o.h_), slot_(o.slot_), open_(o.open_) {
+    o.open_ = false;
+  }
   Pkcs11Session& operator=(Pkcs11Session&& o) noexcept {
     if (this != &o) {
       Close();
       fl_ = o.fl_;
       h_ = o.h_;
+      slot_ = o.slot_;
       open_ = o.open_;
       o.open_ = false;
     }
@@ -34,6 +37,7 @@ class Pkcs11Session {
  private:
   CK_FUNCTION_LIST* fl_ = nullptr;
   CK_SESSION_HANDLE h_ = 0;
+  CK_SLOT_ID slot_ = 0;
   bool open_ = false;
 };
 

@@ -7,6 +7,7 @@
 
 namespace vd {
 
+// Bytes that are not UTF-8 become U+FFFD, one for each broken sequence, on every Windows.
 std::wstring Utf8ToWide(std::string_view s);
 std::string WideToUtf8(std::wstring_view s);
 std::wstring AnsiToWide(std::string_view s);

@@ -250,6 +250,8 @@ bool OsVersionInfo::GetProductVersion(HKEY root, const wchar_t* subkey, wchar_t*
   std::wstring version;
   if (!ReadVersionValue(root, subkey, version)) return false;
   size_t n = version.size() < capacity - 1 ? version.size() : capacity - 1;
+  // A cut between the two halves of a surrogate pair would leave half a character at the end.
+  if (n < version.size() && n > 0 && IS_HIGH_SURROGATE(version[n - 1])) --n;
   version.copy(buffer, n);
   return true;
 }

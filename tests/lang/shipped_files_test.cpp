@@ -12,12 +12,15 @@
 #include "testsupport.h"
 #include "text.h"
 #include "text_table.h"
+#include "command_texts.h"
+#include "info_texts.h"
 #include "ui_texts.h"
 
 namespace {
 
 const int kShipped[] = {1033, 2052};
-const std::span<const vd::TextEntry> kUiTable = vd::ui_text::kAll;
+// Every subsystem's table of texts.
+const std::span<const vd::TextEntry> kTables[] = {vd::ui_text::kAll, vd::command_text::kAll, vd::info_text::kAll};
 
 std::wstring ShippedFile(int id) {
   return vdtest::BinDir() + L"lang\\lang\\qvcertd_Lumora_" + std::to_wstring(id) + L".lng";
@@ -34,7 +37,7 @@ vd::LangSection ShippedStrings(int id) {
 // Every text the program looks up: the tables of each subsystem. An id with two defaults keeps both.
 std::multimap<int, std::wstring> LookupsInCode() {
   std::multimap<int, std::wstring> found;
-  for (std::span<const vd::TextEntry> table : {kUiTable}) {
+  for (std::span<const vd::TextEntry> table : kTables) {
     for (const vd::TextEntry& e : table) found.emplace(e.id, e.english);
   }
   return found;

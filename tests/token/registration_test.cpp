@@ -350,6 +350,57 @@ TEST_F(Registration, EntriesOfAKilledProcessGoAtTheNextLoad) {
   EXPECT_TRUE(EntriesOf(ReadStores(), L"enc.der").empty());
 }
 
+// A process killed while it registers a big token (the module made slow, so that the kill lands inside
+// the registration): the next start purges what it left, the stores read back whole from another process,
+// and the token is registered whole again.
+TEST_F(Registration, KilledWhileRegistering100CertificatesLeavesNothingStale) {
+  Tokenctl(L"insert 1");
+  for (int i = 1; i <= 100; ++i) {
+    wchar_t name[32];
+    swprintf(name, 32, L"bulk\\bulk%03d.der", i);
+    AddCert(L"1 " + CertArg(name) + L" --container Box" + std::to_wstring(i) + L" --id " + std::to_wstring(1000 + i));
+  }
+  const std::string csp = vd::WideToUtf8(vd::kProduct.cspName);
+  auto ours = [&](const std::vector<StoreEntry>& all) {
+    size_t n = 0;
+    for (const auto& e : all)
+      if (e.store == "MY" && e.provider == csp) ++n;
+    return n;
+  };
+  for (DWORD killAfterMs : {1500u, 3000u}) {
+    SCOPED_TRACE(killAfterMs);
+    Tokenctl(L"latency 10");  // about 2 s for the whole registration
+    std::wstring cmd = L"\"" + vdtest::BinDir() + L"token_probe.exe\" hold";
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                                 &si, &pi));
+    ::Sleep(killAfterMs);
+    ::TerminateProcess(pi.hProcess, 9);
+    ::WaitForSingleObject(pi.hProcess, 10000);
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+    Tokenctl(L"latency 0");
+
+    Tokenctl(L"remove 1");
+    {
+      vd::TokenManager manager;
+      ASSERT_EQ(manager.Load(), CKR_OK);
+      EXPECT_EQ(ours(ReadStores()), 0u) << "the start purged what the killed process left";
+    }
+    Tokenctl(L"insert 1");
+    {
+      vd::TokenManager manager;
+      ASSERT_EQ(manager.Load(), CKR_OK);
+      auto all = ReadStores();  // another process reads every store through
+      EXPECT_EQ(ours(all), 100u);
+      manager.OnTokenRemoved(1);
+      EXPECT_EQ(ours(ReadStores()), 0u);
+    }
+  }
+}
+
 }  // namespace
 
 namespace {

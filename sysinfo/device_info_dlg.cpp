@@ -1,0 +1,84 @@
+#include "device_info_dlg.h"
+
+#include "commands_ids.h"
+#include "info_texts.h"
+#include "language_manager.h"
+#include "os_version.h"
+#include "window_attach.h"
+
+namespace vd {
+namespace {
+
+// The dialog keeps the product version in a buffer of 20 characters, terminator included.
+constexpr size_t kProductVersionBuffer = 20;
+const wchar_t kBlankLine[] = L"\r\n\r\n";
+
+class DeviceInfoDlg : public AttachedWindow {
+ public:
+  explicit DeviceInfoDlg(const TokenFacts& facts) : facts_(facts) {}
+
+ private:
+  friend struct ::vd::WindowAttach;
+  INT_PTR OnMessage(UINT msg, WPARAM wp, LPARAM) {
+    switch (msg) {
+      case WM_INITDIALOG:
+        TranslateDialog(hwnd_, IDD_DEVICE_INFO);
+        ::SetDlgItemTextW(hwnd_, IDC_DEVICE_INFO_TEXT, DeviceInfoText(facts_, ReadSystemFacts()).c_str());
+        return TRUE;
+      case WM_COMMAND:
+        if (LOWORD(wp) == IDOK || LOWORD(wp) == IDCANCEL) {
+          ::EndDialog(hwnd_, LOWORD(wp));
+          return TRUE;
+        }
+        break;
+      default:
+        break;
+    }
+    return FALSE;
+  }
+
+  const TokenFacts& facts_;
+};
+
+}  // namespace
+
+SystemFacts ReadSystemFacts() {
+  SystemFacts facts;
+  const OsVersionInfo os;
+  facts.productText = os.ProductText();
+  facts.versionText = os.VersionText();
+  facts.browserVersion = OsVersionInfo::GetBrowserVersionText();
+  wchar_t version[kProductVersionBuffer] = {};
+  OsVersionInfo::GetProductVersion(version, kProductVersionBuffer);
+  facts.productVersion = version;
+  return facts;
+}
+
+std::wstring DeviceInfoText(const TokenFacts& token, const SystemFacts& system) {
+  using namespace info_text;
+  const bool present = token.tokenCount > 0;
+  std::wstring text;
+  // The version goes under the product name, 13 blanks in: below the name, past the label.
+  text += Text(kOsVersion) + system.productText + L"\r\n" + std::wstring(13, L' ') + system.versionText + kBlankLine;
+  text += Text(kBrowserVersion) + system.browserVersion + kBlankLine;
+  if (present) {
+    text += Text(kTokenModel) + token.model + kBlankLine;
+    text += Text(kTokenSerial) + token.serial + kBlankLine;
+  }
+  text += Text(kProductVersion) + system.productVersion + kBlankLine;
+  text += Text(kTokenState) + Text(present ? kConnected : kNotConnected) + kBlankLine;
+  if (present) {
+    text += Text(kPinState) +
+            (token.triesLeft <= 0 ? Text(kBlocked) : FormatText(kTriesState, {token.wrongTries, token.triesLeft})) +
+            kBlankLine;
+  }
+  return text;
+}
+
+void RunDeviceInfoDialog(HWND owner, const TokenFacts& facts) {
+  DeviceInfoDlg dlg(facts);
+  ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_DEVICE_INFO), owner,
+                    DialogProcOf<DeviceInfoDlg>, reinterpret_cast<LPARAM>(&dlg));
+}
+
+}  // namespace vd

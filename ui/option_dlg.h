@@ -1,0 +1,26 @@
+// The Option command: whether the bank's home page opens when a token is inserted, and its address. Both
+// live under the installation key, where the token manager reads them at each insertion: "PopFlag" as a
+// REG_SZ of exactly one byte, "1" or "0", and "http Address" as UTF-16 with its terminator.
+//   RunOptionCommand(hwnd, messageCaption_);
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "product.h"
+
+namespace vd {
+
+// Where the option is stored; tests point it at a key of their own.
+struct InstallKeyLocation {
+  HKEY root = HKEY_LOCAL_MACHINE;
+  std::wstring subkey = kProduct.installKey;
+};
+
+// Runs the Option dialog modally. On OK the address is written when showing the page was chosen ("Set URL
+// Failed!" when that fails), then "PopFlag": "1" when showing was chosen, "0" for hiding or no choice
+// ("Failed to save option!" under `messageCaption` when that fails). Cancel writes nothing.
+void RunOptionCommand(HWND owner, const std::wstring& messageCaption, const InstallKeyLocation& where = {});
+
+}  // namespace vd
