@@ -2,7 +2,9 @@
 
 #include <commctrl.h>
 
+#include "important_dlg.h"
 #include "language_manager.h"
+#include "option_dlg.h"
 #include "os_version.h"
 #include "ui_texts.h"
 
@@ -98,6 +100,7 @@ INT_PTR CertManagerDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
       if (hdr->idFrom == IDC_CERT_TREE && hdr->code == TVN_SELCHANGEDW) {
         tree_.OnSelectionChanged(services_.tokens->Snapshot());
       }
+      if (hdr->idFrom == IDC_CERT_TREE && hdr->code == NM_DBLCLK) OnViewCertificate();
       return FALSE;
     }
     case WM_DESTROY:
@@ -255,8 +258,23 @@ void CertManagerDlg::OnCommand(WORD id) {
     case IDM_ABOUT:
       services_.popups->ShowAbout(hwnd_);
       break;
+    case IDC_VIEW_CERT:
+      OnViewCertificate();
+      break;
+    case IDC_CHANGE_NAME:
+      OnRenameToken();
+      break;
+    case IDC_OPTION:
+      RunOptionCommand(hwnd_, messageCaption_);
+      break;
+    case IDC_IMPORTANT:
+      RunImportantDialog(hwnd_);
+      break;
+    case IDC_DEVICE_INFO:
+      OnDeviceInfo();
+      break;
     default:
-      // The commands behind the remaining buttons come with the token operations.
+      // Initialize (2028) and the buttons without a command (1017, 1018, 2003) do nothing.
       break;
   }
 }

@@ -84,6 +84,11 @@ class CertManagerDlg : public AttachedWindow {
   void QueueObjectEvent(unsigned long key, WORD code, LPARAM extra);
   void PerformObjectEvent(const TokenEventWorker::Event& e);
 
+  // The commands of the buttons (cert_manager_commands.cpp).
+  void OnViewCertificate();
+  void OnRenameToken();
+  void OnDeviceInfo();
+
   // Forced PIN change: a token that demands a new PIN gets the change-PIN flow at once.
   void RunForcedPinChangeCheck(unsigned long key);
   // The change-PIN flow itself arrives with the PIN entry; until then a forced change does nothing.

@@ -40,6 +40,8 @@ class TokenManagerPort final : public TokenPort {
   }
   void PurgeRegistrations() override { manager_.PurgeRegistrations(); }
   void UnregisterTokenCertificates(unsigned long key) override { manager_.UnregisterTokenCertificates(key, false); }
+  CK_FUNCTION_LIST* Functions() override { return manager_.Functions(); }
+  AuxFunctionList* AuxFunctions() override { return manager_.AuxFunctions(); }
 
  private:
   TokenManager manager_;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "expiry.h"
+#include "pkcs11.h"
 #include "token_types.h"
 
 namespace vd {
@@ -50,6 +51,9 @@ class TokenPort {
   virtual void PurgeRegistrations() = 0;
   // Drops the store entries of one token but keeps it in the list.
   virtual void UnregisterTokenCertificates(unsigned long key) = 0;
+  // The bound module's tables for the window's token commands; null while unbound.
+  virtual CK_FUNCTION_LIST* Functions() = 0;
+  virtual AuxFunctionList* AuxFunctions() = 0;
 };
 
 // The token manager bound to the vendor module that sits beside the program; `expiryPrompt` shows the

@@ -104,6 +104,8 @@ class FakeTokens final : public vd::TokenPort {
   }
   void PurgeRegistrations() override { Log("PurgeRegistrations"); }
   void UnregisterTokenCertificates(unsigned long key) override { Log("UnregisterTokenCertificates", key); }
+  CK_FUNCTION_LIST* Functions() override { return nullptr; }
+  AuxFunctionList* AuxFunctions() override { return nullptr; }
 
  private:
   void Log(const char* what, unsigned long key = 0, unsigned long object = 0) {

@@ -12,6 +12,7 @@
 #include "os_version.h"
 #include "registry.h"
 #include "testsupport.h"
+#include "text.h"
 
 namespace {
 
@@ -533,6 +534,53 @@ TEST_F(DialogTest, ReminderCountsTheMinuteInProgressForEachTokenInKeyOrder) {
   EXPECT_EQ(popups_.shown[1].first, 1u);
   EXPECT_EQ(popups_.shown[1].second,
             L"Certificate Manager\n\n\n\nYour USBKey has been used for 1 hour(s) 0 minute(s)");
+}
+
+// The commands of the buttons, hidden ones included, open their windows; each is found by its title from
+// a helper thread, which remembers what it showed and closes it.
+TEST_F(DialogTest, CommandsOpenTheirWindowsAndHiddenButtonsStayHidden) {
+  Start();  // no token: the tree holds only its placeholder, so no certificate is remembered
+  struct Row {
+    WORD command;
+    const wchar_t* title;
+    const wchar_t* text;  // the statics' text a message box shows, or null for a dialog
+  } rows[] = {
+      {IDC_VIEW_CERT, L"Certificates Daemon", L"Parameter Error!"},
+      {IDC_IMPORTANT, L"Important", nullptr},
+      {IDC_DEVICE_INFO, L"System Device Info", nullptr},
+      {IDC_OPTION, L"Option", nullptr},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(vd::WideToUtf8(r.title));
+    std::atomic<bool> stop{false}, seen{false};
+    std::wstring text;
+    std::thread closer([&] {
+      while (!stop) {
+        HWND w = ::FindWindowW(L"#32770", r.title);
+        if (w && ::IsWindowVisible(w)) {
+          text = vdtest::StaticTexts(w);
+          seen = true;
+          ::PostMessageW(w, WM_COMMAND, IDCANCEL, 0);
+          return;
+        }
+        ::Sleep(20);
+      }
+    });
+    ::PostMessageW(Hwnd(), WM_COMMAND, r.command, 0);
+    bool shown = PumpUntil([&] { return seen.load(); }, 8000);
+    stop = true;
+    closer.join();
+    Pump(300);
+    EXPECT_TRUE(shown);
+    if (r.text) {
+      EXPECT_EQ(text, r.text);
+    }
+  }
+  ::SendMessageW(Hwnd(), WM_COMMAND, IDC_INITIALIZE, 0);  // does nothing
+  for (int id : {IDC_REGISTER_CERT, IDC_UNREGISTER_CERT, IDC_VERIFY_PIN, IDC_INITIALIZE, IDC_EXIT, IDC_IMPORTANT,
+                 IDC_DEVICE_INFO}) {
+    EXPECT_FALSE(::IsWindowVisible(::GetDlgItem(Hwnd(), id))) << id;
+  }
 }
 
 TEST_F(DialogTest, ModuleThatCannotBeBoundIsReportedAndTheDialogStaysHidden) {
