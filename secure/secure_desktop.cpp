@@ -77,7 +77,8 @@ void SecureDesktop::LockHome() {
 
 void SecureDesktop::UnlockHome() {
   if (!daclSaved_) return;
-  // A null saved list is put back too: it means the desktop had no DACL, i.e. full access.
+  // A null saved list goes back too: the desktop had no DACL, i.e. full access for everyone, and keeping
+  // the lock instead would leave the user's desktop closed to switching for good.
   ::SetSecurityInfo(home_, SE_WINDOW_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, savedDacl_, nullptr);
   daclSaved_ = false;
   savedDacl_ = nullptr;

@@ -13,4 +13,6 @@
   X(kLettersAndDigitsOnly, 5010, L"Your new PIN must be a mixtures of alphabets and numbers, e.g. \"RDM5274W3\".")
 // clang-format on
 
+namespace vd {
 VD_TEXT_TABLE(secure_text, VD_SECURE_TEXTS)
+}  // namespace vd
