@@ -61,20 +61,23 @@ bool ChangePinDialog::OnInitDialog() {
   return true;
 }
 
-void ChangePinDialog::UpdateOkButton() {
+bool ChangePinDialog::OkAllowed() const {
   std::vector<PinEditState> states;
   for (const auto& [id, edit] : controller_.Edits()) states.push_back({edit->Length(), edit->MinimumLength()});
   CSecEdit* newPin = controller_.Edit(IDC_NEW_PIN);
   CSecEdit* confirmation = controller_.Edit(IDC_CONFIRM_PIN);
-  const bool enable = newPin && confirmation && OkButtonEnabled(states, newPin->Length(), confirmation->Length());
-  ::EnableWindow(::GetDlgItem(hwnd_, IDOK), enable);
+  return newPin && confirmation && OkButtonEnabled(states, newPin->Length(), confirmation->Length());
 }
+
+void ChangePinDialog::UpdateOkButton() { ::EnableWindow(::GetDlgItem(hwnd_, IDOK), OkAllowed()); }
 
 void ChangePinDialog::OnOk() {
   CSecEdit* oldEdit = controller_.Edit(IDC_OLD_PIN);
   CSecEdit* newEdit = controller_.Edit(IDC_NEW_PIN);
   CSecEdit* confirmEdit = controller_.Edit(IDC_CONFIRM_PIN);
-  if (!oldEdit || !newEdit || !confirmEdit) return;
+  // IDOK also arrives from Enter and from other programs while the button is disabled: an empty or too
+  // short PIN must not pass then either.
+  if (!oldEdit || !newEdit || !confirmEdit || !OkAllowed()) return;
   SecretWide newPin, confirmation;
   newEdit->ReadContent(newPin.get());
   confirmEdit->ReadContent(confirmation.get());

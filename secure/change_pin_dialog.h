@@ -38,6 +38,7 @@ class ChangePinDialog : public AttachedWindow {
   bool OnInitDialog();
   void OnCommand(WORD id, WORD code);
   void OnOk();
+  bool OkAllowed() const;
   void UpdateOkButton();
   void End(INT_PTR result);
 

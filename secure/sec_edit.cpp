@@ -51,6 +51,9 @@ bool CSecEdit::Attach(HWND edit) {
     ::SendMessageW(edit, EM_LIMITTEXT, SecretText::kCapacity - 1, 0);
   previous_ = reinterpret_cast<WNDPROC>(
       ::SetWindowLongPtrW(edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CSecEdit::SubclassProc)));
+  // An edit that took the focus before it was taken over (a dialog's activation focuses its first control)
+  // would never see the WM_SETFOCUS that makes it active.
+  if (::GetFocus() == edit) GainFocus();
   return true;
 }
 
