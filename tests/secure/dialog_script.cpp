@@ -1,6 +1,10 @@
 #include "dialog_script.h"
 
 namespace sectest {
+HWND WaitForMessageBoxHere(HWND dialog, DWORD timeoutMs);
+}
+
+namespace sectest {
 
 DialogScript::DialogScript(std::function<void(HWND)> script)
     : script_(std::move(script)), reported_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
@@ -17,9 +21,14 @@ DialogScript::DialogScript(std::function<void(HWND)> script)
     HWND dialog = dialog_;
     script_(dialog);
     // A script that left the dialog open (a failed expectation) must not leave the test waiting.
-    if (!WaitGone(dialog, 3000)) {
+    for (int attempt = 0; attempt < 5 && !WaitGone(dialog, 3000); ++attempt) {
+      // A message box left open would keep the dialog's thread in its own modal loop: close it too.
+      GUITHREADINFO info{};
+      info.cbSize = sizeof info;
+      if (::GetGUIThreadInfo(::GetWindowThreadProcessId(dialog, nullptr), &info) && info.hwndActive &&
+          info.hwndActive != dialog)
+        ::PostMessageW(info.hwndActive, WM_CLOSE, 0, 0);
       ::PostMessageW(dialog, WM_CLOSE, 0, 0);
-      WaitGone(dialog, 10000);
     }
   });
 }
@@ -57,7 +66,26 @@ std::wstring TextOf(HWND window) {
 
 void Click(HWND dialog, int id) { ::PostMessageW(::GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
 
+void OnDialogsDesktop(HWND dialog, const std::function<void()>& work) {
+  HDESK desk = ::GetThreadDesktop(::GetWindowThreadProcessId(dialog, nullptr));
+  if (desk == ::GetThreadDesktop(::GetCurrentThreadId())) {
+    work();
+    return;
+  }
+  std::thread t([&] {
+    if (::SetThreadDesktop(desk)) work();
+  });
+  t.join();
+}
+
 HWND WaitForMessageBox(HWND dialog, DWORD timeoutMs) {
+  HWND box = nullptr;
+  // Windows of another desktop are listed only to threads on it.
+  OnDialogsDesktop(dialog, [&] { box = WaitForMessageBoxHere(dialog, timeoutMs); });
+  return box;
+}
+
+HWND WaitForMessageBoxHere(HWND dialog, DWORD timeoutMs) {
   const DWORD thread = ::GetWindowThreadProcessId(dialog, nullptr);
   struct Search {
     HWND dialog;

@@ -53,6 +53,9 @@ int Length(HWND dialog, int id);
 std::wstring TextOf(HWND window);
 // Presses a button as a click would: a disabled button does nothing.
 void Click(HWND dialog, int id);
+// Runs `work` on the calling thread if it shares the dialog's desktop, else on a fresh thread attached to
+// that desktop: windows and input of an isolated desktop are reachable only from threads on it.
+void OnDialogsDesktop(HWND dialog, const std::function<void()>& work);
 // A message box shown by the dialog's thread, or null after the time is up.
 HWND WaitForMessageBox(HWND dialog, DWORD timeoutMs = 5000);
 // The window that has the keyboard focus on the dialog's thread.
