@@ -144,9 +144,12 @@ SecureRunResult RunSecurePinDialog(CK_ULONG minimumLength, CK_ULONG maximumLengt
     // A background that cannot be initialised ends its thread without the event.
     WaitDispatching({ready.get(), backgroundThread.get()}, &quit, &quitCode);
   }
+  // Read once, after the event: the background thread wrote it before signalling and keeps it until the
+  // WM_CLOSE posted below ends its dialog.
+  const HWND backgroundWindow = background.hwnd();
   UniqueThread pinThread = StartThread(PinThread, &ctx);
   if (!pinThread) {
-    if (HWND bg = background.hwnd()) ::PostMessageW(bg, WM_CLOSE, 0, 0);
+    if (backgroundWindow) ::PostMessageW(backgroundWindow, WM_CLOSE, 0, 0);
     if (backgroundThread) ::WaitForSingleObject(backgroundThread.get(), INFINITE);
     desktop.SwitchBack();
     return run;
@@ -167,7 +170,7 @@ SecureRunResult RunSecurePinDialog(CK_ULONG minimumLength, CK_ULONG maximumLengt
     } else if (signalled == pinThread.get()) {
       pinDone = true;
       // The background ends with the PIN dialog, also when the PIN thread never ran its dialog.
-      if (HWND bg = background.hwnd()) ::PostMessageW(bg, WM_CLOSE, 0, 0);
+      if (backgroundWindow) ::PostMessageW(backgroundWindow, WM_CLOSE, 0, 0);
     } else {
       backgroundDone = true;
     }
