@@ -1,0 +1,15 @@
+// How the window learns of the PIN dialog while it is open, so that pulling the token ends it.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+
+namespace vd {
+
+struct PinDialogWatch {
+  std::function<void(HWND dialog)> opened;  // always called on the caller's thread
+  std::function<void()> closed;             // likewise, once, after the dialog ended
+};
+
+}  // namespace vd
