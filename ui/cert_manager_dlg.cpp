@@ -258,6 +258,9 @@ void CertManagerDlg::OnCommand(WORD id) {
     case IDM_ABOUT:
       services_.popups->ShowAbout(hwnd_);
       break;
+    case IDC_CHANGE_PIN:
+      if (std::optional<unsigned long> key = tree_.SelectedTokenKey()) ChangePin(*key, false);
+      break;
     case IDC_VIEW_CERT:
       OnViewCertificate();
       break;

@@ -91,7 +91,7 @@ class CertManagerDlg : public AttachedWindow {
 
   // Forced PIN change: a token that demands a new PIN gets the change-PIN flow at once.
   void RunForcedPinChangeCheck(unsigned long key);
-  // The change-PIN flow itself arrives with the PIN entry; until then a forced change does nothing.
+  // The change-PIN command (pin_command.cpp): 1 when cancelled, else the result it reported.
   long ChangePin(unsigned long key, bool forced);
 
   HINSTANCE instance_ = nullptr;

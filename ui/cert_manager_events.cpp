@@ -181,6 +181,5 @@ void CertManagerDlg::RunForcedPinChangeCheck(unsigned long key) {
   }
 }
 
-long CertManagerDlg::ChangePin(unsigned long /*key*/, bool /*forced*/) { return 1; /* cancelled */ }
 
 }  // namespace vd

@@ -31,6 +31,14 @@
   X(kInitialized, 10015, L"USBKey is initialized successfully!")                                              \
   X(kInitFailed, 10016, L"Failed to initialize USBKey!")                                                      \
   X(kNoCertificate, 61211, L"No Certificate")                                                                 \
+  X(kPinChanged, 5006, L"Change user PIN successfully!")                                                      \
+  X(kPinTokenRemoved, 5001, L"The token has been removed.")                                                   \
+  X(kPinBlocked, 5004, L"This token has been blocked! Contact your administrator to unblock it.")             \
+  X(kPinLastChance, 5009,                                                                                     \
+    L"Incorrect PIN.\r\nNow it's the last chance to try.\r\nIf the PIN is still incorrect, the token will be locked") \
+  X(kPinTriesLeft, 5008, L"Invalid Password!\r\nYou now have %d Chances")                                     \
+  X(kPinTriesUnreadable, 5005, L"Change User PIN failed!error code:0x%08x")                                   \
+  X(kPinChangeFailed, 5005, L"Change user PIN failed!Error code:0x%08x")                                      \
   X(kNotifierEnable, 200110, L"Set Notifier")                                                                 \
   X(kNotifierInterval, 200111, L"Interval of Notifier")                                                       \
   X(kNotifierMinutes, 200112, L"Minutes")                                                                     \

@@ -1,0 +1,123 @@
+// The window's change-PIN command: the message for each result, and the forced change of a token that
+// demands a new PIN, through the real window, token manager and simulated token.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cert_manager_dlg.h"
+#include "dialog_script.h"
+#include "pin_command.h"
+#include "scoped_language.h"
+#include "secure_ids.h"
+#include "testsupport.h"
+#include "text.h"
+
+namespace {
+
+TEST(PinChangeMessage, OneMessageForEachResult) {
+  vdtest::ScopedLanguage english(L"");
+  struct Row {
+    CK_RV result;
+    CK_RV infoResult;  // what reading the tries answers
+    CK_BYTE triesLeft;
+    const wchar_t* text;
+  } rows[] = {
+      {1, CKR_OK, 0, L""},
+      {CKR_OK, CKR_OK, 0, L"Change user PIN successfully!"},
+      {CKR_DEVICE_REMOVED, CKR_OK, 0, L"The token has been removed."},
+      {CKR_PIN_LOCKED, CKR_OK, 3, L"This token has been blocked! Contact your administrator to unblock it."},
+      {CKR_PIN_INCORRECT, CKR_OK, 5, L"Invalid Password!\r\nYou now have 5 Chances"},
+      {CKR_PIN_INCORRECT, CKR_OK, 2, L"Invalid Password!\r\nYou now have 2 Chances"},
+      {CKR_PIN_INCORRECT, CKR_OK, 1,
+       L"Incorrect PIN.\r\nNow it's the last chance to try.\r\nIf the PIN is still incorrect, the token will be locked"},
+      {CKR_PIN_INCORRECT, CKR_OK, 0, L"This token has been blocked! Contact your administrator to unblock it."},
+      {CKR_PIN_INCORRECT, CKR_DEVICE_ERROR, 0, L"Change User PIN failed!error code:0x00000030"},
+      {CKR_PIN_LEN_RANGE, CKR_OK, 0, L"Change user PIN failed!Error code:0x000000a2"},
+  };
+  for (const Row& r : rows) {
+    bool asked = false;
+    std::wstring got = vd::PinChangeMessage(r.result, [&](CK_BYTE* out) {
+      asked = true;
+      out[2] = 6;
+      out[3] = r.triesLeft;
+      return r.infoResult;
+    });
+    EXPECT_EQ(got, r.text) << r.result << " " << r.infoResult;
+    EXPECT_EQ(asked, r.result == CKR_PIN_INCORRECT) << "the tries are read for a wrong old PIN only";
+  }
+}
+
+void Pump(DWORD ms) {
+  DWORD end = ::GetTickCount() + ms;
+  do {
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      ::TranslateMessage(&msg);
+      ::DispatchMessageW(&msg);
+    }
+    ::Sleep(5);
+  } while (static_cast<int>(end - ::GetTickCount()) > 0);
+}
+
+HWND FindTopLevel(const wchar_t* title, DWORD timeoutMs) {
+  DWORD end = ::GetTickCount() + timeoutMs;
+  while (static_cast<int>(end - ::GetTickCount()) > 0) {
+    HWND w = ::FindWindowW(L"#32770", title);
+    if (w && ::IsWindowVisible(w)) return w;
+    ::Sleep(20);
+  }
+  return nullptr;
+}
+
+std::string Tokenctl(const std::wstring& args) { return vdtest::RunTool(L"tokenctl.exe", args).out; }
+
+// A token issued with "change the PIN at first use": its insertion opens the PIN dialog at once, without
+// Cancel; a wrong old PIN says how many tries are left and asks again; a right one changes the PIN.
+TEST(ForcedPinChange, AskedAtInsertionAgainAfterAWrongOldPinUntilChanged) {
+  vdtest::ScopedSimTokenDir sim;
+  vdtest::ScopedLanguage english(L"");
+  vd::DialogServices services;
+  services.tokens = vd::MakeTokenManagerPort(nullptr);
+  services.popups = vd::MakeDefaultPopupPort();
+  services.settleDelayMs = 0;
+  vd::CertManagerDlg dialog(::RegisterWindowMessageW(L"vardeck-pin-command-test"), std::move(services));
+  ASSERT_TRUE(dialog.Create(::GetModuleHandleW(nullptr)));
+  Pump(1500);
+
+  std::vector<std::wstring> messages;
+  std::atomic<bool> done{false};
+  std::thread user([&] {
+    // First a wrong old PIN, then the right one; each time read the message and answer it.
+    for (const wchar_t* oldPin : {L"135799", L"246802"}) {
+      HWND pin = FindTopLevel(L"Change User PIN", 20000);
+      if (!pin) break;
+      EXPECT_FALSE(sectest::Enabled(pin, IDCANCEL)) << "a forced change cannot be cancelled";
+      sectest::Type(pin, IDC_OLD_PIN, oldPin);
+      sectest::Type(pin, IDC_NEW_PIN, L"Abc12345");
+      sectest::Type(pin, IDC_CONFIRM_PIN, L"Abc12345");
+      sectest::Settle();
+      sectest::Click(pin, IDOK);
+      HWND box = FindTopLevel(L"Certificate Manager", 10000);
+      if (!box) break;
+      messages.push_back(vdtest::StaticTexts(box));
+      ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+      sectest::WaitGone(box);
+    }
+    done = true;
+  });
+  Tokenctl(L"insert 1 --pin 246802 --tries 6 --pin-to-be-changed");
+  for (DWORD end = ::GetTickCount() + 60000; !done && static_cast<int>(end - ::GetTickCount()) > 0;) Pump(20);
+  user.join();
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0], L"Invalid Password!\r\nYou now have 5 Chances");
+  EXPECT_EQ(messages[1], L"Change user PIN successfully!");
+  Pump(500);
+  EXPECT_EQ(FindTopLevel(L"Change User PIN", 500), nullptr) << "no further prompt once the PIN changed";
+  ::DestroyWindow(dialog.hwnd());
+}
+
+}  // namespace

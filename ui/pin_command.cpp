@@ -1,0 +1,67 @@
+#include "pin_command.h"
+
+#include "cert_manager_dlg.h"
+#include "change_user_pin.h"
+#include "ui_texts.h"
+
+namespace vd {
+
+namespace {
+
+constexpr size_t kMaxMessage = 259;
+constexpr size_t kTriesLeftByte = 3;
+
+}  // namespace
+
+std::wstring PinChangeMessage(CK_RV result, const std::function<CK_RV(CK_BYTE* out4)>& readPinInfo) {
+  std::wstring text;
+  switch (result) {
+    case kPinChangeCancelled:
+      return {};
+    case CKR_OK:
+      text = Text(ui_text::kPinChanged);
+      break;
+    case CKR_DEVICE_REMOVED:
+      text = Text(ui_text::kPinTokenRemoved);
+      break;
+    case CKR_PIN_LOCKED:
+      text = Text(ui_text::kPinBlocked);
+      break;
+    case CKR_PIN_INCORRECT: {
+      CK_BYTE info[4] = {};
+      const CK_RV rv = readPinInfo ? readPinInfo(info) : CKR_FUNCTION_NOT_SUPPORTED;
+      if (rv != CKR_OK) {
+        text = FormatText(ui_text::kPinTriesUnreadable, {static_cast<unsigned>(rv)});
+      } else if (info[kTriesLeftByte] == 0) {
+        text = Text(ui_text::kPinBlocked);
+      } else if (info[kTriesLeftByte] == 1) {
+        text = Text(ui_text::kPinLastChance);
+      } else {
+        text = FormatText(ui_text::kPinTriesLeft, {static_cast<int>(info[kTriesLeftByte])});
+      }
+      break;
+    }
+    default:
+      text = FormatText(ui_text::kPinChangeFailed, {static_cast<unsigned>(result)});
+      break;
+  }
+  if (text.size() > kMaxMessage) text.resize(kMaxMessage);
+  return text;
+}
+
+long CertManagerDlg::ChangePin(unsigned long key, bool forced) {
+  CK_FUNCTION_LIST* fl = services_.tokens->Functions();
+  AuxFunctionList* aux = services_.tokens->AuxFunctions();
+  PinDialogWatch watch;
+  watch.opened = [this, key](HWND dialog) { tokenDialogs_.Enter(OpenTokenDialogs::Kind::ChangePin, key, dialog); };
+  watch.closed = [this, key] { tokenDialogs_.Leave(OpenTokenDialogs::Kind::ChangePin, key); };
+  const CK_RV result = ChangeUserPin(fl, key, forced, watch);
+  if (result == kPinChangeCancelled) return static_cast<long>(result);
+  const std::wstring message = PinChangeMessage(result, [aux, key](CK_BYTE* out) {
+    return aux && aux->getPinInfo ? aux->getPinInfo(key, out) : CKR_FUNCTION_NOT_SUPPORTED;
+  });
+  ::MessageBoxW(hwnd_, message.c_str(), Text(ui_text::kMessageCaption).c_str(), MB_OK | MB_ICONINFORMATION);
+  return static_cast<long>(result);
+}
+
+}  // namespace vd
