@@ -88,6 +88,13 @@ int LanguageManager::GetLanguageId() {
   return languageId_;
 }
 
+int LanguageManager::InterfaceLanguageId() {
+  CsLock lock(mutex_);
+  EnsureLoadedLocked();
+  if (loaded_) return languageId_;
+  return requestedId_.value_or(languageId_);
+}
+
 std::wstring LanguageManager::GetLanguageName() {
   CsLock lock(mutex_);
   EnsureLoadedLocked();

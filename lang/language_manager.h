@@ -33,6 +33,9 @@ class LanguageManager {
 
   // The "CodePage" of the file in use; 1033 when no file is in use.
   int GetLanguageId();
+  // The language the interface is meant to be in: the file's when one is in use, else the one asked for
+  // (a language whose file is missing or broken is still the user's language), else 1033.
+  int InterfaceLanguageId();
   std::wstring GetLanguageName();
   std::wstring GetFontFace();
   int GetFontHeight();

@@ -30,7 +30,7 @@ benches=(
   "app_vardeck_bench 10"
   "plugin_bench 5"
 )
-for extra in secure_pin_bench host_bench; do
+for extra in secure_bench; do
   [ -f "$bin/$extra.exe" ] && benches+=("$extra 10")
 done
 

@@ -47,6 +47,8 @@ tokenctl() { wine "$bin/tokenctl.exe" "$@"; }
 # Every start of vardeck goes into the demo's desktop: its instance messages are broadcast within a desktop.
 vardeck() { wine explorer /desktop=vardeck-demo,1024x768 "$bin/vardeck.exe" "$@" >/dev/null 2>&1; }
 stores() { wine "$bin/token_probe.exe" stores | tr -d '\r' | sort; }
+# Runs in the demo's desktop too: windows of another desktop are out of its reach.
+remote() { wine explorer /desktop=vardeck-demo,1024x768 "$bin/post_command.exe" "$@" >/dev/null 2>&1 || true; }
 
 cleanup() {
   set +e
@@ -122,16 +124,38 @@ shot 1-started-no-token
 echo "== the token is plugged in"
 tokenctl insert 1 >/dev/null
 if ! wait_for present "$sign_fp" 20; then echo "vardeck did not register the token" >&2; exit 1; fi
-sleep 1
 stores | on_token >"$state/inserted.txt"
 echo "   the token's certificates in the user's stores now:"
 describe <"$state/inserted.txt"
+# The balloon follows the registration by a moment and stays ten seconds.
+sleep 3
 shot 2-inserted-tray-and-balloon
 
 echo "== a second start of vardeck.exe shows the running one's window"
 vardeck
 sleep 2
 shot 3-main-window-with-token
+
+echo "== the window's commands, one by one"
+tour() {  # tour SHOT TITLE ID...: post the commands, wait, screenshot, close the window titled TITLE
+  local name=$1 title=$2; shift 2
+  local id
+  for id in "$@"; do remote command "$id"; sleep 1; done
+  sleep 2
+  shot "$name"
+  remote close "$title"
+  sleep 2
+}
+remote select-certificate
+sleep 1
+tour 4-view-certificate "Certificates Daemon" 1016
+tour 5-change-token-name "Change Token Name" 2000   # the rename works on the token of the selection
+tour 6-option "Option" 2004
+tour 7-set-notifier "Set Notifier" 2027
+tour 8-system-device-info "System Device Info" 2019
+tour 9-important "Important" 2018
+tour 10-change-user-pin "Change User PIN" 1015
+tour 11-about "About Certificate Manager" 32772
 
 echo "== the token is pulled out"
 tokenctl remove 1 >/dev/null
@@ -142,9 +166,9 @@ echo "   entries the removal took away:"
 comm -23 "$state/inserted.txt" "$state/removed.txt" | describe
 echo "   entries that stay (CA and ROOT certificates are not removed):"
 describe <"$state/removed.txt"
-shot 4-removed
+shot 12-removed
 sleep 6
-shot 5-tray-icon-gone
+shot 13-tray-icon-gone
 
 echo "== screenshots are in $out"
 if [ "$once" = 1 ]; then

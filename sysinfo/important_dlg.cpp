@@ -46,7 +46,7 @@ std::wstring ImportantText() {
 }
 
 void RunImportantDialog(HWND owner) {
-  const int templateId = ImportantTemplateFor(LanguageManager::Instance().GetLanguageId());
+  const int templateId = ImportantTemplateFor(LanguageManager::Instance().InterfaceLanguageId());
   ImportantDlg dlg(templateId);
   ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(templateId), owner, DialogProcOf<ImportantDlg>,
                     reinterpret_cast<LPARAM>(&dlg));

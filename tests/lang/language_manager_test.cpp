@@ -168,6 +168,19 @@ TEST(LanguageManagerLoad, CodePageOfTheFileBecomesTheLanguageId) {
   LanguageManager m;
   Configure(m, d, 1033);
   EXPECT_EQ(m.GetLanguageId(), 2052);
+  EXPECT_EQ(m.InterfaceLanguageId(), 2052);
+}
+
+TEST(LanguageManagerLoad, InterfaceLanguageIsTheOneAskedForWhenItsFileFails) {
+  // No file for 2052: the texts fall back to English, but the user's language is still Chinese, which
+  // decides the layout of the "Important" dialog.
+  LangDir d;
+  LanguageManager m;
+  Configure(m, d, 2052);
+  EXPECT_EQ(m.GetLanguageId(), 1033);
+  EXPECT_EQ(m.InterfaceLanguageId(), 2052);
+  Configure(m, d, 1033);
+  EXPECT_EQ(m.InterfaceLanguageId(), 1033);
 }
 
 TEST(LanguageManagerLoad, FileOver16MiBFailsWithoutBeingRead) {

@@ -12,6 +12,7 @@
 #include "dialog_script.h"
 #include "pin_command.h"
 #include "scoped_language.h"
+#include "screenshot.h"
 #include "secure_ids.h"
 #include "testsupport.h"
 #include "text.h"
@@ -104,6 +105,7 @@ TEST(ForcedPinChange, AskedAtInsertionAgainAfterAWrongOldPinUntilChanged) {
       HWND box = FindTopLevel(L"Certificate Manager", 10000);
       if (!box) break;
       messages.push_back(vdtest::StaticTexts(box));
+      vdtest::SaveScreenPng(L"pin_result_" + std::to_wstring(messages.size()) + L".png");
       ::PostMessageW(box, WM_COMMAND, IDOK, 0);
       sectest::WaitGone(box);
     }
