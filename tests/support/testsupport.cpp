@@ -48,7 +48,7 @@ void Drain(HANDLE pipe, std::string* into) {
 
 }  // namespace
 
-ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs) {
+static ProcessResult RunProcessOnce(const std::wstring& commandLine, DWORD timeoutMs) {
   ProcessResult r;
   SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
   HANDLE outRead, outWrite, errRead, errWrite;
@@ -99,6 +99,19 @@ ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs) {
   ::CloseHandle(pi.hProcess);
   ::CloseHandle(outRead);
   ::CloseHandle(errRead);
+  return r;
+}
+
+ProcessResult RunProcess(const std::wstring& commandLine, DWORD timeoutMs) {
+  // A heavily loaded Wine now and then fails a new process while its DLLs initialise, before the program's
+  // own code ran (STATUS_DLL_INIT_FAILED): nothing happened, so the run is repeated.
+  constexpr DWORD kDllInitFailed = 0xC0000142;
+  ProcessResult r;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (attempt > 0) ::Sleep(500);
+    r = RunProcessOnce(commandLine, timeoutMs);
+    if (r.exitCode != kDllInitFailed || !r.out.empty()) break;
+  }
   return r;
 }
 
