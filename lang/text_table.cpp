@@ -53,7 +53,7 @@ std::wstring Render(const std::wstring& format, std::initializer_list<FormatArg>
     }
     size_t end = 0;
     std::wstring conversion = ReadConversion(format, i, &end);
-    std::wstring spec = format.substr(i, end - i);
+    std::wstring conversionText = format.substr(i, end - i);
     i = end;
     if (conversion == L"%") {
       out += L'%';
@@ -66,9 +66,9 @@ std::wstring Render(const std::wstring& format, std::initializer_list<FormatArg>
     }
     wchar_t piece[64] = {};  // a number with any width a format may sensibly ask for
     if (const int* n = std::get_if<int>(&arg)) {
-      _snwprintf(piece, 63, spec.c_str(), *n);
+      _snwprintf(piece, 63, conversionText.c_str(), *n);
     } else {
-      _snwprintf(piece, 63, spec.c_str(), std::get<unsigned>(arg));
+      _snwprintf(piece, 63, conversionText.c_str(), std::get<unsigned>(arg));
     }
     out += piece;
   }

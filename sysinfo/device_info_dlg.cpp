@@ -4,7 +4,7 @@
 #include "info_texts.h"
 #include "language_manager.h"
 #include "os_version.h"
-#include "window_attach.h"
+#include "text_dialog.h"
 
 namespace vd {
 namespace {
@@ -12,33 +12,6 @@ namespace {
 // The dialog keeps the product version in a buffer of 20 characters, terminator included.
 constexpr size_t kProductVersionBuffer = 20;
 const wchar_t kBlankLine[] = L"\r\n\r\n";
-
-class DeviceInfoDlg : public AttachedWindow {
- public:
-  explicit DeviceInfoDlg(const TokenFacts& facts) : facts_(facts) {}
-
- private:
-  friend struct ::vd::WindowAttach;
-  INT_PTR OnMessage(UINT msg, WPARAM wp, LPARAM) {
-    switch (msg) {
-      case WM_INITDIALOG:
-        TranslateDialog(hwnd_, IDD_DEVICE_INFO);
-        ::SetDlgItemTextW(hwnd_, IDC_DEVICE_INFO_TEXT, DeviceInfoText(facts_, ReadSystemFacts()).c_str());
-        return TRUE;
-      case WM_COMMAND:
-        if (LOWORD(wp) == IDOK || LOWORD(wp) == IDCANCEL) {
-          ::EndDialog(hwnd_, LOWORD(wp));
-          return TRUE;
-        }
-        break;
-      default:
-        break;
-    }
-    return FALSE;
-  }
-
-  const TokenFacts& facts_;
-};
 
 }  // namespace
 
@@ -76,9 +49,7 @@ std::wstring DeviceInfoText(const TokenFacts& token, const SystemFacts& system) 
 }
 
 void RunDeviceInfoDialog(HWND owner, const TokenFacts& facts) {
-  DeviceInfoDlg dlg(facts);
-  ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_DEVICE_INFO), owner,
-                    DialogProcOf<DeviceInfoDlg>, reinterpret_cast<LPARAM>(&dlg));
+  RunTextDialog(owner, IDD_DEVICE_INFO, IDC_DEVICE_INFO_TEXT, DeviceInfoText(facts, ReadSystemFacts()));
 }
 
 }  // namespace vd

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -232,26 +231,28 @@ TEST(ImportantDialog, TemplateFollowsTheInterfaceLanguage) {
   for (const Row& r : rows) EXPECT_EQ(vd::ImportantTemplateFor(r.languageId), r.templateId) << r.languageId;
 
   const std::wstring english = L"Important:\r\n\r\n1. For your financial security and convenient use of the \r\n";
+  // A language file that cannot be loaded leaves the texts English but the layout the one asked for.
   struct Case {
     const char* what;
-    const wchar_t* strings;  // null: no language file
+    const wchar_t* strings;  // empty: no language file
+    int languageId;
     int editDlu;
     Close how;
   } cases[] = {
-      {"no language file: English", nullptr, 250, Close::kEnter},
-      {"a file in language 2052", L"2023=Informationen\r\n", 224, Close::kEscape},
-      {"a file in language 1033", L"2023=Informationen\r\n", 250, Close::kCloseBox},
+      {"no language file, English asked", L"", 1033, 250, Close::kEnter},
+      {"no language file, 2052 asked", L"", 2052, 224, Close::kCloseBox},
+      {"a file in language 2052", L"2023=Informationen\r\n", 2052, 224, Close::kEscape},
+      {"a file in language 1033", L"2023=Informationen\r\n", 1033, 250, Close::kCloseBox},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    std::optional<vdtest::ScopedLanguage> language;
-    if (c.strings) language.emplace(c.strings, c.editDlu == 250 ? 1033 : 2052);
+    vdtest::ScopedLanguage language(c.strings, c.languageId);
     const Seen s = OpenAndClose([] { vd::RunImportantDialog(nullptr); }, IDC_IMPORTANT_GROUP, IDC_IMPORTANT_TEXT,
                                 c.editDlu, c.how);
     EXPECT_FALSE(s.stillOpen);
     EXPECT_EQ(s.editWidth, s.expectedWidth);
     EXPECT_EQ(s.title, L"Important");
-    EXPECT_EQ(s.group, c.strings ? L"Informationen" : L"Information");
+    EXPECT_EQ(s.group, *c.strings ? L"Informationen" : L"Information");
     EXPECT_EQ(s.text.substr(0, english.size()), english);
     EXPECT_EQ(s.text, vd::ImportantText());
     ExpectReadOnlyTextDialog(s);
