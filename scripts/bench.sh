@@ -13,10 +13,11 @@ vd_install_deps
 cmake --preset win64 -B "build/$tree" >/dev/null
 cmake --build "build/$tree"
 prefix="$root/build/$tree/wineprefix"
-"$root/scripts/wineprefix.sh" "$prefix" start
+# The display first: a wineserver started without one gives the isolated desktop of the PIN change none.
 unset DISPLAY
 vd_start_xvfb
-trap 'vd_stop_xvfb; "$root/scripts/wineprefix.sh" "$prefix" stop' EXIT
+"$root/scripts/wineprefix.sh" "$prefix" start
+trap '"$root/scripts/wineprefix.sh" "$prefix" stop; vd_stop_xvfb' EXIT
 vd_wine_env "$prefix"
 
 bin="$root/build/$tree/bin"

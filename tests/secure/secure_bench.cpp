@@ -166,6 +166,9 @@ CK_RV FakeSetPin(CK_SESSION_HANDLE, CK_UTF8CHAR*, CK_ULONG oldLen, CK_UTF8CHAR*,
 void TypeMasked(HWND dialog, int id, const MaskedPin& pin) {
   HWND edit = ::GetDlgItem(dialog, id);
   ::SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(edit), TRUE);
+  // The dialog selects an edit's text when it takes the focus; type at the end instead, as a user would.
+  const int end = ::GetWindowTextLengthW(edit);
+  ::SendMessageW(edit, EM_SETSEL, end, end);
   for (size_t i = 0; i < kPinLength; ++i) ::SendMessageW(edit, WM_CHAR, static_cast<WPARAM>(pin.At(i)), 1);
 }
 
@@ -197,6 +200,9 @@ bool MeasurePath(CK_FUNCTION_LIST* f, bool simulated, bool forced, ScanArena& ar
     TypeMasked(d, IDC_NEW_PIN, newPin);
     TypeMasked(d, IDC_CONFIRM_PIN, newPin);
     sectest::Settle();
+    if (verbose)
+      std::printf("  typed %d/%d/%d, OK %s\n", sectest::Length(d, IDC_OLD_PIN), sectest::Length(d, IDC_NEW_PIN),
+                  sectest::Length(d, IDC_CONFIRM_PIN), sectest::Enabled(d, IDOK) ? "enabled" : "disabled");
     sectest::Click(d, IDOK);
   });
   CK_RV rv = vd::ChangeUserPin(f, slot, forced, script.Watch());
