@@ -178,4 +178,16 @@ ScopedSimTokenDir::~ScopedSimTokenDir() {
   ::SetEnvironmentVariableW(L"SIMTOKEN_DIR", hadPrevious_ ? previous_.c_str() : nullptr);
 }
 
+void Pump(DWORD ms) {
+  const DWORD end = ::GetTickCount() + ms;
+  do {
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      ::TranslateMessage(&msg);
+      ::DispatchMessageW(&msg);
+    }
+    ::Sleep(5);
+  } while (static_cast<int>(end - ::GetTickCount()) > 0);
+}
+
 }  // namespace vdtest

@@ -63,4 +63,7 @@ std::wstring StaticTexts(HWND window);
 // Removes a folder and everything below it; true when it is gone.
 bool RemoveTree(const std::wstring& path);
 
+// Dispatches this thread's messages for `ms` milliseconds: what a window's own loop would do meanwhile.
+void Pump(DWORD ms);
+
 }  // namespace vdtest

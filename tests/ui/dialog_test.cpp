@@ -22,17 +22,7 @@ using vdtest::FakeTokens;
 
 constexpr wchar_t kNotifierKey[] = L"Software\\Kestrova\\Brindlemark_Lumora\\Config\\NotifierTime";
 
-void Pump(DWORD ms) {
-  DWORD end = ::GetTickCount() + ms;
-  do {
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      ::TranslateMessage(&msg);
-      ::DispatchMessageW(&msg);
-    }
-    ::Sleep(5);
-  } while (static_cast<int>(end - ::GetTickCount()) > 0);
-}
+using vdtest::Pump;
 
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 3000) {
   DWORD end = ::GetTickCount() + timeoutMs;

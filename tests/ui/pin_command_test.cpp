@@ -52,17 +52,7 @@ TEST(PinChangeMessage, OneMessageForEachResult) {
   }
 }
 
-void Pump(DWORD ms) {
-  DWORD end = ::GetTickCount() + ms;
-  do {
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      ::TranslateMessage(&msg);
-      ::DispatchMessageW(&msg);
-    }
-    ::Sleep(5);
-  } while (static_cast<int>(end - ::GetTickCount()) > 0);
-}
+using vdtest::Pump;
 
 HWND FindTopLevel(const wchar_t* title, DWORD timeoutMs) {
   DWORD end = ::GetTickCount() + timeoutMs;

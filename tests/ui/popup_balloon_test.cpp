@@ -3,19 +3,13 @@
 
 #include "balloon_window.h"
 #include "screenshot.h"
+#include "testsupport.h"
 
 namespace {
 
 using vd::BalloonWindow;
 
-void Pump(DWORD ms) {
-  const ULONGLONG until = ::GetTickCount64() + ms;
-  do {
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
-    ::Sleep(10);
-  } while (::GetTickCount64() < until);
-}
+using vdtest::Pump;
 
 SIZE TextSize(HFONT font, const wchar_t* text) {
   HDC dc = ::GetDC(nullptr);

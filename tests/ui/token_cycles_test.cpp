@@ -15,14 +15,7 @@
 
 namespace {
 
-void Pump(DWORD ms) {
-  DWORD end = ::GetTickCount() + ms;
-  do {
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
-    ::Sleep(2);
-  } while (static_cast<int>(end - ::GetTickCount()) > 0);
-}
+using vdtest::Pump;
 
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
   DWORD end = ::GetTickCount() + timeoutMs;
