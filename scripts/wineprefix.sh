@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # wineprefix.sh PREFIX create|start|stop
 #   create: makes the build tree's Wine prefix once (no Mono/Gecko prompts, no crash dialogs that would hide a
-#           crash as a pass, undecorated windows, Tahoma, a virtual desktop with a taskbar on request).
+#           crash as a pass, undecorated and unmanaged windows, Tahoma), and brings a prefix made with older
+#           settings up to date.
 #   start:  create if needed, then a persistent wineserver for a test run.
 #   stop:   ends that prefix's wineserver only.
 set -euo pipefail
@@ -10,13 +11,20 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib.sh"
 vd_wine_env "$prefix"
 
+# Raised whenever the settings below change, so that existing prefixes take them.
+settings=2
+
+current() { [ -f "$prefix/.vd-ready" ] && [ "$(cat "$prefix/.vd-ready")" = "$settings" ]; }
+
 create() {
-  [ -f "$prefix/.vd-ready" ] && return 0
+  current && return 0
   mkdir -p "$(dirname "$prefix")"
   exec 9>"$prefix.lock"
   flock 9
-  [ -f "$prefix/.vd-ready" ] && return 0
-  timeout 300 /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 </dev/null
+  current && return 0
+  [ -f "$prefix/.vd-ready" ] || timeout 300 /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 </dev/null
+  # Unmanaged windows: without a window manager nobody answers a managed window's unmapping, and Wine then
+  # waits 2 s every time a window is hidden, so that every dialog took 2 s to close.
   local reg
   reg=$(mktemp --suffix=.reg)
   cat > "$reg" <<'REG'
@@ -30,6 +38,7 @@ REGEDIT4
 
 [HKEY_CURRENT_USER\Software\Wine\X11 Driver]
 "Decorated"="N"
+"Managed"="N"
 
 [HKEY_CURRENT_USER\Software\Wine]
 "Version"="win10"
@@ -39,7 +48,7 @@ REG
   mkdir -p "$prefix/drive_c/windows/Fonts"
   cp -n /usr/share/wine/fonts/*.ttf "$prefix/drive_c/windows/Fonts/" 2>/dev/null || true
   timeout 120 /usr/lib/wine/wineserver64 -w || true
-  touch "$prefix/.vd-ready"
+  echo "$settings" > "$prefix/.vd-ready"
 }
 
 case "$action" in
