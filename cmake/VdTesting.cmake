@@ -1,25 +1,46 @@
-# Test plumbing: every test executable runs through Wine's 64-bit loader in this build tree's own prefix.
+# Test plumbing: every test executable runs through Wine's 64-bit loader, in a lane of the run (see
+# scripts/lanes.sh): lane 0 is this build tree's own prefix.
 set(VD_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 set(VD_SCRIPTS ${CMAKE_SOURCE_DIR}/scripts)
 set(CMAKE_CROSSCOMPILING_EMULATOR
     env WINEPREFIX=${VD_WINEPREFIX} WINEDEBUG=-all "WINEDLLOVERRIDES=mscoree,mshtml="
     ${VD_SCRIPTS}/winerun.sh)
+# Lanes: tests that hold a display, the user's stores or the installation key run this many at once.
+set(VD_TEST_LANES 2 CACHE STRING "Lanes (display + Wine prefix) for the tests that need one to themselves")
+# ctest reads the lanes from this file: scripts/test.sh and devtest.sh pass it with --resource-spec-file.
+set(VD_LANES_FILE ${CMAKE_BINARY_DIR}/lanes.json)
 
 if(VD_TESTS AND NOT _vd_fixture_added)
   set(_vd_fixture_added ON)
   enable_testing()
-  # A persistent wineserver for the whole run; every test needs it (FIXTURES_REQUIRED wine).
-  add_test(NAME wine_start COMMAND ${VD_SCRIPTS}/wineprefix.sh ${VD_WINEPREFIX} start)
+  set(_lanes "")
+  math(EXPR _last "${VD_TEST_LANES} - 1")
+  foreach(i RANGE ${_last})
+    list(APPEND _lanes "{\"id\": \"${i}\", \"slots\": 1}")
+  endforeach()
+  list(JOIN _lanes ", " _lanes)
+  file(WRITE ${VD_LANES_FILE}
+       "{\"version\": {\"major\": 1, \"minor\": 0}, \"local\": [{\"lanes\": [${_lanes}]}]}\n")
+  # The lanes' displays, prefixes and persistent wineservers for the whole run; every test needs them
+  # (FIXTURES_REQUIRED wine).
+  add_test(NAME wine_start COMMAND ${VD_SCRIPTS}/lanes.sh ${CMAKE_BINARY_DIR} start ${VD_TEST_LANES})
   set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
-  add_test(NAME wine_stop COMMAND ${VD_SCRIPTS}/wineprefix.sh ${VD_WINEPREFIX} stop)
-  set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 60)
+  add_test(NAME wine_stop COMMAND ${VD_SCRIPTS}/lanes.sh ${CMAKE_BINARY_DIR} stop)
+  set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 120)
 endif()
 
-# vd_add_gtest(NAME n SOURCES ... [LIBS ...] [LOCKS display certstore ...] [TIMEOUT s] [GUI])
-# One ctest entry per executable (one Wine process each). LOCKS serialise tests that share the X display,
-# the prefix's certificate stores or anything else global.
+# vd_test_lane(TEST): the test runs alone in a lane: no other test uses its display, its prefix's
+# certificate stores or its installation key meanwhile.
+function(vd_test_lane test)
+  set_tests_properties(${test} PROPERTIES RESOURCE_GROUPS "lanes:1")
+  set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT "VD_NEEDS_LANE=1")
+endfunction()
+
+# vd_add_gtest(NAME n SOURCES ... [LIBS ...] [LOCKS display certstore ...] [TIMEOUT s] [LABELS ...])
+# One ctest entry per executable (one Wine process each). LOCKS name the shared state the test touches (the
+# X display, the prefix's certificate stores, the installed origin list): such a test gets a lane.
 function(vd_add_gtest)
-  cmake_parse_arguments(T "GUI" "NAME;TIMEOUT" "SOURCES;LIBS;LOCKS" ${ARGN})
+  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LOCKS;LABELS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE vdtestsupport GTest::gtest ${T_LIBS})
   if(NOT T_TIMEOUT)
@@ -28,8 +49,25 @@ function(vd_add_gtest)
   add_test(NAME ${T_NAME} COMMAND ${T_NAME} --gtest_color=no)
   set_tests_properties(${T_NAME} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT ${T_TIMEOUT})
   if(T_LOCKS)
-    set_tests_properties(${T_NAME} PROPERTIES RESOURCE_LOCK "${T_LOCKS}")
+    vd_test_lane(${T_NAME})
   endif()
+  if(T_LABELS)
+    set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}")
+  endif()
+endfunction()
+
+# vd_add_soak(NAME n TARGET t ENV VAR=value... [TIMEOUT s]): the test executable t once more, as a soak (label
+# soak: left out of the test command, run after it by CI), in a lane of its own, with the environment that
+# makes it run long.
+function(vd_add_soak)
+  cmake_parse_arguments(S "" "NAME;TARGET;TIMEOUT" "ENV" ${ARGN})
+  if(NOT S_TIMEOUT)
+    set(S_TIMEOUT 1800)
+  endif()
+  add_test(NAME ${S_NAME} COMMAND ${S_TARGET} --gtest_color=no)
+  set_tests_properties(${S_NAME} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT ${S_TIMEOUT} LABELS soak
+                       ENVIRONMENT "${S_ENV}")
+  vd_test_lane(${S_NAME})
 endfunction()
 
 # vd_check_xp_imports(TARGET): in the 32-bit build, the target's imports must all be on its reviewed list

@@ -41,24 +41,30 @@ vd_wine_env() {
   export WINEPREFIX="$1" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 }
 
+# Starts an Xvfb on a free display, detached from the caller's output; prints "DISPLAY PID".
+vd_new_xvfb() {
+  local n pid i
+  for n in $(seq 90 160); do
+    [ -e "/tmp/.X${n}-lock" ] && continue
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+    pid=$!
+    for i in $(seq 50); do
+      if xdpyinfo -display ":$n" >/dev/null 2>&1; then echo ":$n $pid"; return 0; fi
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill "$pid" 2>/dev/null
+  done
+  echo "could not start Xvfb" >&2; return 1
+}
+
 # Starts an Xvfb on a free display unless DISPLAY already names one that answers; sets VD_XVFB_PID.
 vd_start_xvfb() {
   VD_XVFB_PID=""
   if [ -n "${DISPLAY:-}" ] && xdpyinfo -display "$DISPLAY" >/dev/null 2>&1; then return 0; fi
-  local n
-  for n in $(seq 90 140); do
-    [ -e "/tmp/.X${n}-lock" ] && continue
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-    VD_XVFB_PID=$!
-    local i
-    for i in $(seq 50); do
-      if xdpyinfo -display ":$n" >/dev/null 2>&1; then export DISPLAY=":$n"; return 0; fi
-      kill -0 "$VD_XVFB_PID" 2>/dev/null || break
-      sleep 0.1
-    done
-    kill "$VD_XVFB_PID" 2>/dev/null; VD_XVFB_PID=""
-  done
-  echo "could not start Xvfb" >&2; return 1
+  local display
+  read -r display VD_XVFB_PID < <(vd_new_xvfb) || return 1
+  export DISPLAY=$display
 }
 
 vd_stop_xvfb() {
@@ -72,4 +78,16 @@ vd_build() {
   local preset=$1 root
   root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
   ( cd "$root" && cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" )
+}
+
+# vd_ctest TREE [ctest arguments...]: runs a test build's tests, as many at once as it has lanes and one
+# more for the tests that need none (lanes.sh starts the lanes as the run's first test).
+vd_ctest() {
+  local tree lanes
+  tree=$(cd "$1" && pwd)
+  shift
+  lanes=$(grep -o '"id"' "$tree/lanes.json" | wc -l)
+  mkdir -p "$tree/screenshots"
+  unset DISPLAY
+  ctest --test-dir "$tree" --output-on-failure --resource-spec-file "$tree/lanes.json" -j "$((lanes + 1))" "$@"
 }

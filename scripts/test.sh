@@ -1,21 +1,22 @@
 #!/usr/bin/env bash
-# Builds both presets and runs every test under Wine on an Xvfb display of its own.
-# Does all set-up on a fresh machine: packages, test certificates, the build tree's Wine prefix.
+# test.sh [--soak] [ctest arguments...]
+# Builds both presets and runs every test under Wine, the tests that need a display, the user's stores or
+# the installation key side by side in lanes of their own (Xvfb displays with a Wine prefix each, started
+# by the run). Does all set-up on a fresh machine: packages, test certificates, the build tree's prefixes.
+# The long soaks (label soak: the 1000 token cycles, the full fault sweep) are left out; --soak runs them
+# alone on the same build.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/lib.sh"
 cd "$root"
 
+select=(-LE soak)
+if [ "${1:-}" = "--soak" ]; then
+  select=(-L soak)
+  shift
+fi
+
 vd_install_deps
 vd_build win32
 vd_build win64
-
-prefix="$root/build/win64/wineprefix"
-"$root/scripts/wineprefix.sh" "$prefix" create
-
-unset DISPLAY
-vd_start_xvfb
-trap 'vd_stop_xvfb; "$root/scripts/wineprefix.sh" "$prefix" stop' EXIT
-echo "tests on display $DISPLAY"
-mkdir -p build/win64/screenshots
-ctest --test-dir build/win64 --output-on-failure -j2 "$@"
+vd_ctest build/win64 "${select[@]}" "$@"

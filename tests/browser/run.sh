@@ -5,6 +5,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 export VD_BUILD_DIR=$1
 export WINEPREFIX=${WINEPREFIX:-$VD_BUILD_DIR/wineprefix}
+source "$here/../../scripts/lane-env.sh"
 reason=$(cd "$here" && node --input-type=module -e \
   "import('./rig.mjs').then((r) => { const m = r.missingPrerequisite(); if (m) console.log(m); })")
 if [ -n "$reason" ]; then
