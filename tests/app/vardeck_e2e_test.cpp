@@ -73,16 +73,16 @@ TEST_F(VardeckE2E, InsertionRegistersTheCertificatesAndRemovalTakesThemFromMy) {
   std::wstring root = vdtest::Sha1OfFile(vdtest::TestCert(L"root.der"));
   ASSERT_FALSE(sign.empty());
   // The token is prepared, then pulled out before the program starts.
-  ASSERT_NE(vdtest::Tokenctl(L"insert 1"), L"");
-  ASSERT_NE(vdtest::Tokenctl(L"add-cert 1 \"" + vdtest::TestCert(L"sign.der") + L"\""), L"");
-  ASSERT_NE(vdtest::Tokenctl(L"add-cert 1 \"" + vdtest::TestCert(L"root.der") + L"\" --key none"), L"");
-  ASSERT_NE(vdtest::Tokenctl(L"remove 1"), L"");
+  ASSERT_TRUE(vdtest::TokenctlSucceeds(L"insert 1"));
+  ASSERT_TRUE(vdtest::TokenctlSucceeds(L"add-cert 1 \"" + vdtest::TestCert(L"sign.der") + L"\""));
+  ASSERT_TRUE(vdtest::TokenctlSucceeds(L"add-cert 1 \"" + vdtest::TestCert(L"root.der") + L"\" --key none"));
+  ASSERT_TRUE(vdtest::TokenctlSucceeds(L"remove 1"));
   ASSERT_TRUE(vdtest::WaitStore(L"MY", sign, false, 100));
 
   VardeckProcess p(L"");
   ASSERT_NE(p.WaitMainWindow(15000), nullptr);
   ::Sleep(2500);
-  ASSERT_NE(vdtest::Tokenctl(L"insert 1"), L"");
+  ASSERT_TRUE(vdtest::TokenctlSucceeds(L"insert 1"));
   EXPECT_TRUE(vdtest::WaitStore(L"MY", sign, true, 10000));
   EXPECT_TRUE(vdtest::WaitStore(L"ROOT", root, true, 2000));
   ::Sleep(500);
@@ -91,22 +91,22 @@ TEST_F(VardeckE2E, InsertionRegistersTheCertificatesAndRemovalTakesThemFromMy) {
   ::Sleep(1000);
   vdtest::SaveScreenPng(L"vardeck_main_window_with_token.png");
 
-  ASSERT_NE(vdtest::Tokenctl(L"remove 1"), L"");
+  ASSERT_TRUE(vdtest::TokenctlSucceeds(L"remove 1"));
   EXPECT_TRUE(vdtest::WaitStore(L"MY", sign, false, 10000));
   EXPECT_TRUE(vdtest::StoreHas(L"ROOT", root)) << "only MY entries leave with the token";
 
   // And back again: the same token registers again.
-  ASSERT_NE(vdtest::Tokenctl(L"insert 1"), L"");
+  ASSERT_TRUE(vdtest::TokenctlSucceeds(L"insert 1"));
   EXPECT_TRUE(vdtest::WaitStore(L"MY", sign, true, 10000));
-  ASSERT_NE(vdtest::Tokenctl(L"remove 1"), L"");
+  ASSERT_TRUE(vdtest::TokenctlSucceeds(L"remove 1"));
   EXPECT_TRUE(vdtest::WaitStore(L"MY", sign, false, 10000));
 }
 
 TEST_F(VardeckE2E, KilledWhileATokenIsRegisteredLeavesNoStaleEntryAfterTheNextStart) {
   vdtest::ScopedSimTokenDir sim;
   std::wstring sign = vdtest::Sha1OfFile(vdtest::TestCert(L"sign.der"));
-  ASSERT_NE(vdtest::Tokenctl(L"insert 1"), L"");
-  ASSERT_NE(vdtest::Tokenctl(L"add-cert 1 \"" + vdtest::TestCert(L"sign.der") + L"\""), L"");
+  ASSERT_TRUE(vdtest::TokenctlSucceeds(L"insert 1"));
+  ASSERT_TRUE(vdtest::TokenctlSucceeds(L"add-cert 1 \"" + vdtest::TestCert(L"sign.der") + L"\""));
   {
     VardeckProcess p(L"");
     ASSERT_NE(p.WaitMainWindow(15000), nullptr);
@@ -114,7 +114,7 @@ TEST_F(VardeckE2E, KilledWhileATokenIsRegisteredLeavesNoStaleEntryAfterTheNextSt
     p.Kill();
   }
   EXPECT_TRUE(vdtest::StoreHas(L"MY", sign)) << "nobody cleaned up after the killed program";
-  ASSERT_NE(vdtest::Tokenctl(L"remove 1"), L"");
+  ASSERT_TRUE(vdtest::TokenctlSucceeds(L"remove 1"));
   VardeckProcess again(L"");
   ASSERT_NE(again.WaitMainWindow(15000), nullptr);
   EXPECT_TRUE(vdtest::WaitStore(L"MY", sign, false, 10000));
@@ -123,8 +123,8 @@ TEST_F(VardeckE2E, KilledWhileATokenIsRegisteredLeavesNoStaleEntryAfterTheNextSt
 TEST_F(VardeckE2E, TerminateRemovesTheRegistrationsOfThePresentToken) {
   vdtest::ScopedSimTokenDir sim;
   std::wstring sign = vdtest::Sha1OfFile(vdtest::TestCert(L"sign.der"));
-  ASSERT_NE(vdtest::Tokenctl(L"insert 2"), L"");
-  ASSERT_NE(vdtest::Tokenctl(L"add-cert 2 \"" + vdtest::TestCert(L"sign.der") + L"\""), L"");
+  ASSERT_TRUE(vdtest::TokenctlSucceeds(L"insert 2"));
+  ASSERT_TRUE(vdtest::TokenctlSucceeds(L"add-cert 2 \"" + vdtest::TestCert(L"sign.der") + L"\""));
   VardeckProcess p(L"");
   ASSERT_TRUE(vdtest::WaitStore(L"MY", sign, true, 15000));
   vdtest::RequestTermination();

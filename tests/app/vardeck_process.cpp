@@ -137,10 +137,4 @@ std::wstring Sha1OfFile(const std::wstring& derPath) {
   return Hex(hash, size);
 }
 
-std::wstring Tokenctl(const std::wstring& args) {
-  ProcessResult r = RunTool(L"tokenctl.exe", args);
-  if (r.exitCode != 0) return L"";
-  return std::wstring(r.out.begin(), r.out.end()) + L" ";
-}
-
 }  // namespace vdtest

@@ -46,6 +46,4 @@ bool StoreHas(const wchar_t* store, const std::wstring& sha1);
 bool WaitStore(const wchar_t* store, const std::wstring& sha1, bool present, DWORD ms);
 std::wstring Sha1OfFile(const std::wstring& derPath);
 
-std::wstring Tokenctl(const std::wstring& args);  // runs tokenctl, returns its output ("" on failure)
-
 }  // namespace vdtest

@@ -19,10 +19,7 @@ constexpr char kBank[] = "https://bank.example";
 
 class RequestTest : public ::testing::Test {
  protected:
-  static void Ctl(const std::wstring& args) {
-    vdtest::ProcessResult r = vdtest::RunTool(L"tokenctl.exe", args);
-    ASSERT_EQ(r.exitCode, 0u) << vd::WideToAnsi(args) << ": " << r.err;
-  }
+  static void Ctl(const std::wstring& args) { vdtest::Tokenctl(args); }
   void SetUp() override {
     Ctl(L"insert 1 --serial ABCDEF123456");
     Ctl(L"add-cert 1 \"" + vdtest::TestCert(L"serial_hi.der") + L"\"");

@@ -9,6 +9,7 @@
 
 #include "lang_file.h"
 #include "language_manager.h"
+#include "shipped_texts.h"
 #include "testsupport.h"
 #include "text.h"
 #include "text_table.h"
@@ -18,21 +19,10 @@
 
 namespace {
 
-const int kShipped[] = {1033, 2052};
 // Every subsystem's table of texts.
 const std::span<const vd::TextEntry> kTables[] = {vd::ui_text::kAll, vd::command_text::kAll, vd::info_text::kAll};
 
-std::wstring ShippedFile(int id) {
-  return vdtest::BinDir() + L"lang\\lang\\qvcertd_Lumora_" + std::to_wstring(id) + L".lng";
-}
-
-vd::LangSection ShippedStrings(int id) {
-  std::vector<uint8_t> bytes = vdtest::ReadFileBytes(ShippedFile(id));
-  auto text = vd::DecodeLanguageText(bytes.data(), bytes.size());
-  vd::LanguageContent content;
-  if (!text || !vd::ParseLanguageText(*text, content)) return {};
-  return content[L"strings"];
-}
+using vdtest::ShippedStrings;
 
 // Every text the program looks up: the tables of each subsystem. An id with two defaults keeps both.
 std::multimap<int, std::wstring> LookupsInCode() {
@@ -47,7 +37,7 @@ std::multimap<int, std::wstring> LookupsInCode() {
 std::vector<std::wstring> Conversions(const std::wstring& format) { return vd::FormatConversions(format); }
 
 TEST(ShippedLanguageFiles, LoadFromTheInstalledLayout) {
-  for (int id : kShipped) {
+  for (int id : vdtest::kShippedLanguages) {
     SCOPED_TRACE(id);
     vd::LanguageManager m;
     // As start-up configures it without an installation "Path": the program's folder plus "\lang".
@@ -67,7 +57,7 @@ TEST(ShippedLanguageFiles, HoldEveryIdTheCodeLooksUp) {
   ASSERT_GT(lookups.size(), 10u);
   ASSERT_EQ(lookups.count(90000), 1u);
   ASSERT_EQ(lookups.count(11000), 2u) << "one id, two defaults";
-  for (int file : kShipped) {
+  for (int file : vdtest::kShippedLanguages) {
     SCOPED_TRACE(file);
     vd::LangSection strings = ShippedStrings(file);
     ASSERT_FALSE(strings.values.empty());

@@ -17,10 +17,7 @@ namespace {
 
 class PluginTokenTest : public ::testing::Test {
  protected:
-  static void Ctl(const std::wstring& args) {
-    vdtest::ProcessResult r = vdtest::RunTool(L"tokenctl.exe", args);
-    ASSERT_EQ(r.exitCode, 0u) << "tokenctl " << vd::WideToAnsi(args) << ": " << r.err;
-  }
+  static void Ctl(const std::wstring& args) { vdtest::Tokenctl(args); }
   static std::wstring Cert(const wchar_t* name) { return L"\"" + vdtest::TestCert(name) + L"\""; }
   // Writes a made-up certificate into the token folder's neighbourhood and adds it to `slot`.
   void AddMadeUp(int slot, const std::string& cn, const std::vector<uint8_t>& serial) {

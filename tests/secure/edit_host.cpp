@@ -70,24 +70,6 @@ std::wstring EditHost::ShownText(int which) const {
   return buf;
 }
 
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
-  const DWORD start = ::GetTickCount();
-  for (;;) {
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      ::TranslateMessage(&msg);
-      ::DispatchMessageW(&msg);
-    }
-    if (done()) return true;
-    if (::GetTickCount() - start > timeoutMs) return done();
-    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-  }
-}
-
-void Pump(DWORD ms) {
-  PumpUntil([] { return false; }, ms);
-}
-
 void WhilePumping(const std::function<void()>& work, DWORD timeoutMs) {
   std::atomic<bool> finished{false};
   std::thread helper([&] {

@@ -2,6 +2,8 @@
 // test's main thread while helper threads type into it.
 #pragma once
 
+#include "testsupport.h"
+
 #include <windows.h>
 
 #include <functional>
@@ -45,10 +47,8 @@ class EditHost {
   int notifications_ = 0;
 };
 
-// Dispatches the calling thread's messages until `done` holds or the time is up; the final value of done.
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000);
-// Dispatches messages for a while.
-void Pump(DWORD ms);
+using vdtest::Pump;
+using vdtest::PumpUntil;
 // Runs `work` on a helper thread while the calling thread keeps dispatching, so that low-level hooks
 // installed by the calling thread are answered.
 void WhilePumping(const std::function<void()>& work, DWORD timeoutMs = 20000);

@@ -39,12 +39,7 @@ struct LoadedModule {
 };
 
 // tokenctl with the test's state folder (inherited through SIMTOKEN_DIR); fails the test unless it exits 0.
-inline std::string Ctl(const std::wstring& args) {
-  vdtest::ProcessResult r = vdtest::RunTool(L"tokenctl.exe", args);
-  EXPECT_EQ(r.exitCode, 0u) << "tokenctl " << std::string(args.begin(), args.end()) << ": " << r.err
-                           << (r.startError ? " (could not start: error " + std::to_string(r.startError) + ")" : "");
-  return r.out;
-}
+inline std::string Ctl(const std::wstring& args) { return vdtest::Tokenctl(args); }
 
 inline std::wstring CertArg(const wchar_t* name) { return L"\"" + vdtest::TestCert(name) + L"\""; }
 

@@ -1,5 +1,6 @@
 #include "testsupport.h"
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -178,16 +179,51 @@ ScopedSimTokenDir::~ScopedSimTokenDir() {
   ::SetEnvironmentVariableW(L"SIMTOKEN_DIR", hadPrevious_ ? previous_.c_str() : nullptr);
 }
 
-void Pump(DWORD ms) {
-  const DWORD end = ::GetTickCount() + ms;
-  do {
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+  const DWORD start = ::GetTickCount();
+  for (;;) {
     MSG msg;
     while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
       ::TranslateMessage(&msg);
       ::DispatchMessageW(&msg);
     }
-    ::Sleep(5);
-  } while (static_cast<int>(end - ::GetTickCount()) > 0);
+    if (done()) return true;
+    const DWORD waited = ::GetTickCount() - start;
+    if (waited >= timeoutMs) return done();
+    // Wakes at the next message, so that what the test waits for is seen as soon as it is dispatched.
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, std::min<DWORD>(10, timeoutMs - waited), QS_ALLINPUT);
+  }
+}
+
+void Pump(DWORD ms) {
+  PumpUntil([] { return false; }, ms);
+}
+
+::testing::AssertionResult TokenctlSucceeds(const std::wstring& args) {
+  const ProcessResult r = RunTool(L"tokenctl.exe", args);
+  if (r.exitCode == 0) return ::testing::AssertionSuccess() << r.out;
+  return ::testing::AssertionFailure() << "tokenctl " << std::string(args.begin(), args.end()) << ": exit "
+                                       << r.exitCode << ", " << r.err << r.out;
+}
+
+std::string Tokenctl(const std::wstring& args) {
+  const ProcessResult r = RunTool(L"tokenctl.exe", args);
+  EXPECT_EQ(r.exitCode, 0u) << "tokenctl " << std::string(args.begin(), args.end()) << ": " << r.err << r.out
+                           << (r.startError ? " (could not start: error " + std::to_string(r.startError) + ")" : "");
+  return r.out;
+}
+
+unsigned long SessionsOf(DWORD processId) {
+  const std::string out = Tokenctl(L"sessions");
+  const std::string me = std::to_string(processId) + " ";
+  for (size_t at = 0; at < out.size();) {
+    const size_t end = out.find('\n', at);
+    const std::string line = out.substr(at, end == std::string::npos ? std::string::npos : end - at);
+    if (line.rfind(me, 0) == 0) return std::stoul(line.substr(me.size()));
+    if (end == std::string::npos) break;
+    at = end + 1;
+  }
+  return 0;
 }
 
 }  // namespace vdtest

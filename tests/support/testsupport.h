@@ -2,9 +2,11 @@
 // an isolated state folder for the simulated token module.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -65,5 +67,15 @@ bool RemoveTree(const std::wstring& path);
 
 // Dispatches this thread's messages for `ms` milliseconds: what a window's own loop would do meanwhile.
 void Pump(DWORD ms);
+// Dispatches this thread's messages until `done` holds; false when it still does not after timeoutMs.
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000);
+
+// tokenctl.exe with the given arguments, in the test's token state folder (SIMTOKEN_DIR). A failing run
+// fails the running test, naming the command and what it printed; returns its standard output.
+std::string Tokenctl(const std::wstring& args);
+// The same as an assertion, for ASSERT_TRUE where a failed change must end the test.
+::testing::AssertionResult TokenctlSucceeds(const std::wstring& args);
+// Sessions the process holds open in the simulated module, as "tokenctl sessions" reports them.
+unsigned long SessionsOf(DWORD processId);
 
 }  // namespace vdtest

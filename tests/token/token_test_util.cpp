@@ -104,12 +104,6 @@ void RemoveTestCertsFromStores() {
   }
 }
 
-std::string Tokenctl(const std::wstring& args) {
-  vdtest::ProcessResult r = vdtest::RunTool(L"tokenctl.exe", args);
-  EXPECT_EQ(r.exitCode, 0u) << "tokenctl " << vd::WideToUtf8(args) << ": " << r.err;
-  return r.out;
-}
-
 std::vector<unsigned long> AddCertHandles(const std::wstring& args) {
   std::string out = Tokenctl(L"add-cert " + args);
   std::vector<unsigned long> handles;

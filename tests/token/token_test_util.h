@@ -35,8 +35,7 @@ std::wstring CertArg(const wchar_t* name);
 // Removes every test certificate (testcerts and testcerts\bulk) from the four stores.
 void RemoveTestCertsFromStores();
 
-// Runs tokenctl and expects exit 0; returns its standard output.
-std::string Tokenctl(const std::wstring& args);
+using vdtest::Tokenctl;
 // The handles "tokenctl add-cert" printed: the certificate's first, then the key's when one was made.
 std::vector<unsigned long> AddCertHandles(const std::wstring& args);
 inline unsigned long AddCert(const std::wstring& args) {

@@ -27,10 +27,7 @@ class TokenModuleTest : public ::testing::Test {
   AuxFunctionList* aux() const { return binding_.Aux(); }
 
   // tokenctl with the test's state folder; the test fails unless it exits 0.
-  static void Ctl(const std::wstring& args) {
-    const vdtest::ProcessResult r = vdtest::RunTool(L"tokenctl.exe", args);
-    EXPECT_EQ(r.exitCode, 0u) << "tokenctl " << std::string(args.begin(), args.end()) << ": " << r.err;
-  }
+  static void Ctl(const std::wstring& args) { vdtest::Tokenctl(args); }
 
   // Fault rules ("tokenctl fail ...") take effect when the module initialises: set them, then start it again.
   void Fail(const std::wstring& args) {

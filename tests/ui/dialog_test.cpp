@@ -24,14 +24,7 @@ constexpr wchar_t kNotifierKey[] = L"Software\\Kestrova\\Brindlemark_Lumora\\Con
 
 using vdtest::Pump;
 
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 3000) {
-  DWORD end = ::GetTickCount() + timeoutMs;
-  while (!done()) {
-    if (static_cast<int>(end - ::GetTickCount()) <= 0) return false;
-    Pump(10);
-  }
-  return true;
-}
+using vdtest::PumpUntil;
 
 WPARAM Event(unsigned long key, WORD code) { return (static_cast<WPARAM>(key) << 16) | code; }
 

@@ -64,7 +64,7 @@ HWND FindTopLevel(const wchar_t* title, DWORD timeoutMs) {
   return nullptr;
 }
 
-std::string Tokenctl(const std::wstring& args) { return vdtest::RunTool(L"tokenctl.exe", args).out; }
+using vdtest::Tokenctl;
 
 // A token issued with "change the PIN at first use": its insertion opens the PIN dialog at once, without
 // Cancel; a wrong old PIN says how many tries are left and asks again; a right one changes the PIN.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "about_dlg.h"
+#include "dialog_driver.h"
 #include "common_ids.h"
 #include "popup_registry.h"
 #include "screenshot.h"
@@ -16,73 +17,13 @@
 
 namespace {
 
-// Runs `steps` one per timer tick on the first dialog this thread shows, so that the modal loop runs (and
-// paints) between them. A dialog the steps leave open is cancelled after ten seconds, so that a failing
-// test ends instead of hanging.
-class DialogDriver {
- public:
-  using Step = std::function<void(HWND)>;
-  explicit DialogDriver(std::vector<Step> steps) {
-    steps_ = std::move(steps);
-    dialogSeen_ = nullptr;
-    timer_ = ::SetTimer(nullptr, 0, 100, &DialogDriver::Tick);
-    watchdog_ = ::SetTimer(nullptr, 0, 10000, &DialogDriver::Watchdog);
-  }
-  explicit DialogDriver(Step step) : DialogDriver(std::vector<Step>{std::move(step)}) {}
-  ~DialogDriver() {
-    ::KillTimer(nullptr, timer_);
-    ::KillTimer(nullptr, watchdog_);
-    steps_.clear();
-  }
-  static HWND DialogSeen() { return dialogSeen_; }
+using vdtest::DialogDriver;
+using vdtest::ItemText;
 
- private:
-  static HWND ThreadDialog() {
-    HWND found = nullptr;
-    ::EnumThreadWindows(
-        ::GetCurrentThreadId(),
-        [](HWND h, LPARAM lp) -> BOOL {
-          wchar_t cls[16] = {};
-          ::GetClassNameW(h, cls, 16);
-          if (::IsWindowVisible(h) && lstrcmpW(cls, L"#32770") == 0) {
-            *reinterpret_cast<HWND*>(lp) = h;
-            return FALSE;
-          }
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&found));
-    return found;
-  }
-  static void CALLBACK Tick(HWND, UINT, UINT_PTR id, DWORD) {
-    HWND dlg = ThreadDialog();
-    if (!dlg || steps_.empty()) return;
-    dialogSeen_ = dlg;
-    Step step = std::move(steps_.front());
-    steps_.erase(steps_.begin());
-    if (steps_.empty()) ::KillTimer(nullptr, id);
-    step(dlg);
-  }
-  static void CALLBACK Watchdog(HWND, UINT, UINT_PTR, DWORD) {
-    if (HWND dlg = ThreadDialog()) ::PostMessageW(dlg, WM_COMMAND, IDCANCEL, 0);
-  }
+// The dialog the driver's last step ran on.
+HWND LastDialog() { return DialogDriver::Seen().empty() ? nullptr : DialogDriver::Seen().back(); }
 
-  static inline std::vector<Step> steps_;
-  static inline HWND dialogSeen_ = nullptr;
-  UINT_PTR timer_ = 0;
-  UINT_PTR watchdog_ = 0;
-};
-
-std::wstring ItemText(HWND dlg, int id) {
-  wchar_t buf[256] = {};
-  ::GetDlgItemTextW(dlg, id, buf, 256);
-  return buf;
-}
-
-void Type(HWND dlg, int id, const wchar_t* keys, bool replace = true) {
-  HWND edit = ::GetDlgItem(dlg, id);
-  if (replace) ::SendMessageW(edit, EM_SETSEL, 0, -1);
-  for (const wchar_t* k = keys; *k; ++k) ::SendMessageW(edit, WM_CHAR, *k, 1);
-}
+void Type(HWND dlg, int id, const wchar_t* keys, bool replace = true) { vdtest::Type(dlg, id, keys, replace); }
 
 void Press(HWND dlg, int id) { ::SendMessageW(::GetDlgItem(dlg, id), BM_CLICK, 0, 0); }
 
@@ -117,7 +58,7 @@ TEST(SetNotifierDlg, WithoutSettingsOpensOffAndOkStoresOff) {
     Press(dlg, IDOK);
   });
   const vd::SetNotifierResult r = vd::RunSetNotifierDlg(nullptr, nullptr, key.Location());
-  ASSERT_NE(DialogDriver::DialogSeen(), nullptr);
+  ASSERT_NE(LastDialog(), nullptr);
   EXPECT_EQ(seen.title, L"Set Notifier");
   EXPECT_FALSE(seen.checked);
   EXPECT_FALSE(seen.editEnabled);
@@ -226,8 +167,8 @@ TEST(AboutDlg, ShowsNameVersionAndIconAndClosesWithEscape) {
     ::SendMessageW(dlg, WM_COMMAND, IDCANCEL, 0);  // what Escape sends
   }});
   vd::RunAboutDlg(nullptr);
-  ASSERT_NE(DialogDriver::DialogSeen(), nullptr);
-  EXPECT_FALSE(::IsWindow(DialogDriver::DialogSeen()));
+  ASSERT_NE(LastDialog(), nullptr);
+  EXPECT_FALSE(::IsWindow(LastDialog()));
   EXPECT_EQ(title, L"About Certificate Manager");
   EXPECT_EQ(product, L"Certificate Manager");
   EXPECT_EQ(version, L"Version 1.0");
