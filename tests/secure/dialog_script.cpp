@@ -7,7 +7,9 @@ HWND WaitForMessageBoxHere(HWND dialog, DWORD timeoutMs);
 namespace sectest {
 
 DialogScript::DialogScript(std::function<void(HWND)> script)
-    : script_(std::move(script)), reported_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    : script_(std::move(script)),
+      reported_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      ended_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
   watch_.opened = [this](HWND dialog) {
     ++opened_;
     openedOn_ = ::GetCurrentThreadId();
@@ -17,7 +19,10 @@ DialogScript::DialogScript(std::function<void(HWND)> script)
   };
   watch_.closed = [this] { ++closed_; };
   thread_ = std::thread([this] {
-    if (::WaitForSingleObject(reported_, 30000) != WAIT_OBJECT_0) return;
+    // The code under test returned without a dialog (Join): nothing to drive. Reported comes first, so a
+    // dialog that opened is driven even when both are set.
+    const HANDLE waits[] = {reported_, ended_};
+    if (::WaitForMultipleObjects(2, waits, FALSE, 30000) != WAIT_OBJECT_0) return;
     HWND dialog = dialog_;
     script_(dialog);
     // A script that left the dialog open (a failed expectation) must not leave the test waiting.
@@ -36,9 +41,11 @@ DialogScript::DialogScript(std::function<void(HWND)> script)
 DialogScript::~DialogScript() {
   Join();
   ::CloseHandle(reported_);
+  ::CloseHandle(ended_);
 }
 
 void DialogScript::Join() {
+  ::SetEvent(ended_);
   if (thread_.joinable()) thread_.join();
 }
 

@@ -22,7 +22,8 @@ class DialogScript {
   DialogScript& operator=(const DialogScript&) = delete;
 
   const vd::PinDialogWatch& Watch() const { return watch_; }
-  // Waits for the script to end.
+  // Waits for the script to end. Call it once the code under test returned: a dialog that never opened is
+  // then not waited for.
   void Join();
 
   int Opened() const { return opened_; }
@@ -36,6 +37,7 @@ class DialogScript {
   std::function<void(HWND)> script_;
   vd::PinDialogWatch watch_;
   HANDLE reported_;
+  HANDLE ended_;
   std::atomic<HWND> dialog_{nullptr};
   std::atomic<int> opened_{0};
   std::atomic<int> closed_{0};
