@@ -13,7 +13,6 @@ namespace vd {
 namespace {
 
 constexpr UINT kStartDelayMs = 200;
-constexpr UINT kPinCheckDelayMs = 1000;
 // An empty notification closes a balloon still shown.
 constexpr int kNotificationSeconds = 10;
 // The shutdown waits this long for the prompt watcher's current round.
@@ -123,7 +122,7 @@ BOOL CertManagerDlg::OnInitDialog() {
   ::SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
   messageCaption_ = Text(ui_text::kMessageCaption);
   ::SetTimer(hwnd_, kStartTimer, kStartDelayMs, nullptr);
-  ::SetTimer(hwnd_, kPinCheckTimer, kPinCheckDelayMs, nullptr);
+  ::SetTimer(hwnd_, kPinCheckTimer, services_.pinCheckDelayMs, nullptr);
   reminders_.OnSettings(false, 0);
   ::SetDlgItemTextW(hwnd_, IDC_SET_NOTIFIER, Text(ui_text::kSetNotifierButton).c_str());
 

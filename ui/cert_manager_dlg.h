@@ -30,6 +30,11 @@ struct DialogServices {
   std::unique_ptr<PopupPort> popups;
   // The pause in the initialisation that lets the monitor report tokens before the tray icon is decided.
   DWORD settleDelayMs = 2000;
+  // When the forced PIN check runs after the start, how long the tray icon stays after the last token
+  // went, and the pause before a token whose read failed is read again. Only tests change them, to wait less.
+  UINT pinCheckDelayMs = 1000;
+  UINT trayRemovalDelayMs = 5000;
+  UINT insertRetryDelayMs = 1000;
   // Told of every notification that reaches the tray or the balloon window.
   std::function<void(const std::wstring& text, int seconds)> notificationObserver;
 };

@@ -12,11 +12,9 @@ namespace vd {
 namespace {
 
 constexpr int kNotificationSeconds = 10;
-constexpr UINT kTrayRemovalDelayMs = 5000;
-// A token whose read fails at insertion is read again this many times, this far apart, before it is left
-// with what could be read.
+// A token whose read fails at insertion is read again this many times before it is left with what could
+// be read.
 constexpr int kInsertRetries = 3;
-constexpr UINT kInsertRetryDelayMs = 1000;
 
 void Trace(const char* format, unsigned long value) {
   char line[64];
@@ -138,7 +136,7 @@ void CertManagerDlg::OnTokenInserted(unsigned long key, int attempt) {
     insertRetries_.erase(key);
   } else {
     insertRetries_[key] = attempt + 1;
-    ::SetTimer(hwnd_, kInsertRetryTimer, kInsertRetryDelayMs, nullptr);
+    ::SetTimer(hwnd_, kInsertRetryTimer, services_.insertRetryDelayMs, nullptr);
   }
   ::KillTimer(hwnd_, kTrayRemovalTimer);
   if (read && services_.tokens->HasToken(key)) {
@@ -162,7 +160,7 @@ void CertManagerDlg::OnTokenRemoved(unsigned long key) {
   tokenDialogs_.EndFor(key);
   services_.tokens->OnTokenRemoved(key);
   if (!services_.tokens->HasAnyToken()) {
-    ::SetTimer(hwnd_, kTrayRemovalTimer, kTrayRemovalDelayMs, nullptr);
+    ::SetTimer(hwnd_, kTrayRemovalTimer, services_.trayRemovalDelayMs, nullptr);
     tray_.EndBusy();
     ::ShowWindow(hwnd_, SW_HIDE);
   }

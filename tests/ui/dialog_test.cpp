@@ -48,19 +48,29 @@ class DialogTest : public ::testing::Test {
     ::RegDeleteTreeW(HKEY_CURRENT_USER, kNotifierKey);
   }
 
-  // Creates the dialog and lets its start-up timers (200 ms and 1 s) run.
+  // Creates the dialog and lets its start-up timers (200 ms and the PIN check) run. The product's delays
+  // are shortened unless a test keeps them (real_).
   void Start(bool waitForTimers = true) {
     vd::DialogServices services;
     services.tokens = std::make_unique<FakeTokens>(&tokens_);
     services.popups = std::make_unique<FakePopups>(&popups_);
     services.settleDelayMs = 0;
+    if (!real_) {
+      services.pinCheckDelayMs = kPinCheckMs;
+      services.trayRemovalDelayMs = kTrayRemovalMs;
+      services.insertRetryDelayMs = kRetryMs;
+    }
     services.notificationObserver = [this](const std::wstring& text, int seconds) {
       notifications_.push_back({text, seconds});
     };
     dialog_ = std::make_unique<CertManagerDlg>(instanceMessage_, std::move(services));
     ASSERT_TRUE(dialog_->Create(::GetModuleHandleW(nullptr)));
-    if (waitForTimers) Pump(1200);
+    if (waitForTimers) Pump((real_ ? 1000 : kPinCheckMs) + 100);
   }
+  static constexpr UINT kPinCheckMs = 250;
+  static constexpr UINT kTrayRemovalMs = 500;
+  static constexpr UINT kRetryMs = 100;
+  bool real_ = false;
   HWND Hwnd() const { return dialog_->hwnd(); }
   void PostEvent(unsigned long key, WORD code, LPARAM extra = 0) {
     ::PostMessageW(Hwnd(), vd::kTokenEventMessage, Event(key, code), extra);
@@ -161,7 +171,7 @@ TEST_F(DialogTest, TokenWhoseReadFailsIsReadAgainThenShown) {
   EXPECT_EQ(notifications_[0].text, L"USBKey is inserted!");
   EXPECT_TRUE(KeysOf("OnTokenInsertedLast").empty());
   EXPECT_EQ(TreeTexts(), std::vector<std::wstring>{L"Retried"});
-  Pump(1500);
+  Pump(3 * kRetryMs);
   EXPECT_EQ(KeysOf("OnTokenInserted").size(), 3u) << "no read after the one that succeeded";
 
   // Failing every time: three more tries, the last one told to keep what it reads; a pull stops them.
@@ -175,7 +185,7 @@ TEST_F(DialogTest, TokenWhoseReadFailsIsReadAgainThenShown) {
   PostEvent(6, 1);
   PostEvent(6, 2);
   size_t before = KeysOf("OnTokenInserted").size();
-  Pump(1500);
+  Pump(3 * kRetryMs);
   EXPECT_EQ(KeysOf("OnTokenInserted").size(), before) << "the pulled token is not read again";
 }
 
@@ -190,28 +200,38 @@ TEST_F(DialogTest, TrayIconGoesFiveSecondsAfterTheLastTokenUnlessOneCameBack) {
   PostEvent(1, 2);  // one of two: icon and the other token's popup stay
   EXPECT_EQ(notifications_.back().text, L"USBkey is removed!");
   EXPECT_EQ(dialog_->UsageNotifierCount(), 1u);
-  Pump(5500);
+  Pump(kTrayRemovalMs + 200);
   EXPECT_TRUE(dialog_->TrayIconShown());
 
   PostEvent(2, 2);  // the last one
   EXPECT_EQ(dialog_->UsageNotifierCount(), 0u);
   EXPECT_EQ(TreeTexts(), std::vector<std::wstring>{L"No Certificate"});
-  Pump(2000);
+  Pump(kTrayRemovalMs / 2);
   EXPECT_TRUE(dialog_->TrayIconShown());
   tokens_.Add(2, L"B");
-  PostEvent(2, 1);  // back within the five seconds
-  Pump(4500);
+  PostEvent(2, 1);  // back within the delay
+  Pump(kTrayRemovalMs + 200);
   EXPECT_TRUE(dialog_->TrayIconShown());
 
   tokens_.Remove(2);  // the manager forgot it already: no removal text
   size_t before = notifications_.size();
   PostEvent(2, 2);
-  Pump(4500);
-  EXPECT_TRUE(dialog_->TrayIconShown());
-  Pump(1000);
-  EXPECT_FALSE(dialog_->TrayIconShown());
+  EXPECT_TRUE(PumpUntil([&] { return !dialog_->TrayIconShown(); }, 4 * kTrayRemovalMs));
   ASSERT_EQ(notifications_.size(), before + 1) << "only the empty text that closes the balloon";
   EXPECT_EQ(notifications_.back().text, L"");
+
+  // The product's own delay: five seconds.
+  dialog_.reset();
+  real_ = true;
+  Start(false);
+  tokens_.Add(1, L"A");
+  PostEvent(1, 1);
+  PostEvent(1, 2);
+  const DWORD pulled = ::GetTickCount();
+  EXPECT_TRUE(PumpUntil([&] { return !dialog_->TrayIconShown(); }, 8000));
+  const DWORD stayed = ::GetTickCount() - pulled;
+  EXPECT_GE(stayed, 4900u);
+  EXPECT_LT(stayed, 7000u);
 }
 
 TEST_F(DialogTest, ObjectEventsBeforeTheWorkerRunOnTheDialogThreadAfterwardsOnTheWorker) {
@@ -317,6 +337,7 @@ TEST_F(DialogTest, ProgressCodesAnimateTheTrayAndNotify) {
 TEST_F(DialogTest, PinCheckTimerUsesTheNumbersOneToNAsTokenKeys) {
   tokens_.Add(3, L"A");
   tokens_.Add(7, L"B");
+  real_ = true;  // the product's own second
   Start(false);
   EXPECT_TRUE(KeysOf("IsPinChangeRequired").empty());
   Pump(1300);
