@@ -17,9 +17,11 @@ CK_RV LockedToken(const std::shared_ptr<Store>& store, CK_SLOT_ID slot, std::sha
   return WithTokensLocked(store, [&](Module& m) { return PresentToken(m.cache.Slot(slot), token); });
 }
 
+}  // namespace
+
 // The PINs of the block are hashed where they are (pin_record.h): this call makes no copy of them, and the
 // security officer's PIN is not kept at all.
-[[maybe_unused]] CK_RV InitToken(CK_SLOT_ID slot, TokenInitParams* params) {
+CK_RV InitToken(CK_SLOT_ID slot, TokenInitParams* params) {
   return Guarded("E_InitToken", [&]() -> CK_RV {
     std::shared_ptr<Store> store = CurrentStore();
     if (!store) return CKR_CRYPTOKI_NOT_INITIALIZED;
@@ -51,7 +53,7 @@ CK_RV LockedToken(const std::shared_ptr<Store>& store, CK_SLOT_ID slot, std::sha
   });
 }
 
-[[maybe_unused]] CK_RV SetLabel(CK_SLOT_ID slot, CK_ULONG, CK_ULONG, CK_ULONG, const CK_UTF8CHAR* label32) {
+CK_RV SetLabel(CK_SLOT_ID slot, CK_ULONG, CK_ULONG, CK_ULONG, const CK_UTF8CHAR* label32) {
   return Guarded("E_SetLabel", [&]() -> CK_RV {
     std::shared_ptr<Store> store = CurrentStore();
     if (!store) return CKR_CRYPTOKI_NOT_INITIALIZED;
@@ -69,7 +71,7 @@ CK_RV LockedToken(const std::shared_ptr<Store>& store, CK_SLOT_ID slot, std::sha
   });
 }
 
-[[maybe_unused]] CK_RV GetPinInfo(CK_SLOT_ID slot, CK_BYTE* out4) {
+CK_RV GetPinInfo(CK_SLOT_ID slot, CK_BYTE* out4) {
   return Guarded("E_GetPinInfo", [&]() -> CK_RV {
     if (!CurrentStore()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     if (!IsSlotId(slot)) return CKR_SLOT_ID_INVALID;
@@ -89,7 +91,7 @@ CK_RV LockedToken(const std::shared_ptr<Store>& store, CK_SLOT_ID slot, std::sha
 // Delivers each event logged after this process's C_Initialize exactly once and in order. The wake event
 // is manual-reset and is reset before the log is read, so an event appended between the read and the
 // wait still ends the wait.
-[[maybe_unused]] CK_RV WaitForEvent(CK_FLAGS flags, CK_SLOT_ID* slot, CK_ULONG* code, CK_ULONG* data, void*) {
+CK_RV WaitForEvent(CK_FLAGS flags, CK_SLOT_ID* slot, CK_ULONG* code, CK_ULONG* data, void*) {
   return Guarded("E_WaitForEvent", [&]() -> CK_RV {
     Module& m = TheModule();
     std::shared_ptr<WaitContext> ctx;
@@ -127,22 +129,5 @@ CK_RV LockedToken(const std::shared_ptr<Store>& store, CK_SLOT_ID slot, std::sha
   });
 }
 
-}  // namespace
-
-#ifndef SIMTOKEN_NO_AUX
-extern "C" CK_RV E_GetAuxFunctionList(AuxFunctionList** list) {
-  static AuxFunctionList table = {
-      CK_VERSION{1, 0}, InitToken, SetLabel, GetPinInfo,
-#ifdef SIMTOKEN_NULL_EVENT
-      nullptr,
-#else
-      WaitForEvent,
-#endif
-  };
-  if (!list) return CKR_ARGUMENTS_BAD;
-  *list = &table;
-  return CKR_OK;
-}
-#endif
 
 }  // namespace simtoken

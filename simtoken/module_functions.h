@@ -22,4 +22,10 @@ CK_RV FindObjectsInit(CK_SESSION_HANDLE h, CK_ATTRIBUTE_PTR tmpl, CK_ULONG count
 CK_RV FindObjects(CK_SESSION_HANDLE h, CK_OBJECT_HANDLE_PTR objects, CK_ULONG max, CK_ULONG_PTR count);
 CK_RV FindObjectsFinal(CK_SESSION_HANDLE h);
 
+// The vendor table's entries (module_aux_table.cpp gathers them).
+CK_RV InitToken(CK_SLOT_ID slot, TokenInitParams* params);
+CK_RV SetLabel(CK_SLOT_ID slot, CK_ULONG, CK_ULONG, CK_ULONG, const CK_UTF8CHAR* label32);
+CK_RV GetPinInfo(CK_SLOT_ID slot, CK_BYTE* out4);
+CK_RV WaitForEvent(CK_FLAGS flags, CK_SLOT_ID* slot, CK_ULONG* code, CK_ULONG* data, void*);
+
 }  // namespace simtoken

@@ -1,0 +1,1 @@
+// Compiles the test executables' precompiled header (tests/CMakeLists.txt); nothing of its own.
