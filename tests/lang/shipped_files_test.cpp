@@ -13,6 +13,7 @@
 #include "text.h"
 #include "text_table.h"
 #include "command_texts.h"
+#include "erase_texts.h"
 #include "info_texts.h"
 #include "ui_texts.h"
 
@@ -20,7 +21,8 @@ namespace {
 
 const int kShipped[] = {1033, 2052};
 // Every subsystem's table of texts.
-const std::span<const vd::TextEntry> kTables[] = {vd::ui_text::kAll, vd::command_text::kAll, vd::info_text::kAll};
+const std::span<const vd::TextEntry> kTables[] = {vd::ui_text::kAll, vd::command_text::kAll, vd::info_text::kAll,
+                                                   vd::erase_text::kAll};
 
 std::wstring ShippedFile(int id) {
   return vdtest::BinDir() + L"lang\\lang\\qvcertd_Lumora_" + std::to_wstring(id) + L".lng";
