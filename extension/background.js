@@ -71,8 +71,20 @@ async function register(list) {
       { id: SCRIPTS[1], matches, js: ['page.js'], runAt: 'document_start', world: 'MAIN', persistAcrossSessions: false },
     ];
     await chrome.scripting.registerContentScripts(scripts(patterns(list)));
+    await offerToOpenTabs(patterns(list));
   }
   registered = key;
+}
+
+// Registered scripts reach pages loaded from now on; a listed page that was already open (restored at
+// start, loaded before the host answered) gets them now, in its top frame only.
+async function offerToOpenTabs(matches) {
+  const tabs = await chrome.tabs.query({ url: matches }).catch(() => []);
+  for (const tab of tabs) {
+    const target = { tabId: tab.id };
+    chrome.scripting.executeScript({ target, files: ['content.js'] }).catch(() => {});
+    chrome.scripting.executeScript({ target, files: ['page.js'], world: 'MAIN' }).catch(() => {});
+  }
 }
 
 function adopt(list) {
@@ -115,7 +127,8 @@ function connect() {
     }
   });
   p.onDisconnect.addListener(() => {
-    const failure = chrome.runtime.lastError;
+    // Firefox names the reason on the port, Chromium in lastError.
+    const failure = p.error || chrome.runtime.lastError;
     const why = failure ? failure.message : 'the host closed the connection.';
     if (port === p) port = null;
     const lost = sent;

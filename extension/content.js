@@ -3,6 +3,9 @@
 // page.js to define window.lumora only then, and relays the page's calls and the answers.
 (() => {
   'use strict';
+  // Injected into an open tab and registered for the next page: one relay per page.
+  if (globalThis.lumoraRelay) return;
+  globalThis.lumoraRelay = true;
   const REQUEST = 'lumora-request';
   const RESPONSE = 'lumora-response';
   const HELLO = 'lumora-hello';    // page.js has started

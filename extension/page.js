@@ -4,6 +4,7 @@
 // origin from the browser, and the host checks it again.
 (() => {
   'use strict';
+  if (window.lumora) return;
   const REQUEST = 'lumora-request';
   const RESPONSE = 'lumora-response';
   const HELLO = 'lumora-hello';

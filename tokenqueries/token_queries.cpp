@@ -165,22 +165,23 @@ void TokenQueries::FindToken(const char* serial, int length) {
 }
 
 int TokenQueries::InitKey(const char* serial, int length, const EraseConsent& consent) {
+  // Every way out but the vendor's success answers kInitKeyFailed.
   lastResult_ = kInitKeyFailed;
-  if (asking_ || !consent) return lastResult_;
+  if (asking_ || !consent) return kInitKeyFailed;
   const std::string label = InitLabelUtf8();
   TokenInitParams params;
   std::memset(&params, 0, sizeof params);
   FindToken(serial, length);
-  if (!selectedSession_) return lastResult_;
+  if (!selectedSession_) return lastResult_ = kInitKeyFailed;
   // Every session of the slot is closed before the vendor call, also the one the search opened, so no
   // path out of here leaves a session behind.
   functions_->C_CloseAllSessions(selectedSlot_);
   selectedSession_ = 0;
-  if (!auxFunctions_ || !auxFunctions_->initToken) return lastResult_;
+  if (!auxFunctions_ || !auxFunctions_->initToken) return kInitKeyFailed;
   // The question may run a message loop that brings other calls here: keep what this one found locally.
   const CK_SLOT_ID slot = selectedSlot_;
   CK_TOKEN_INFO info{};
-  if (functions_->C_GetTokenInfo(slot, &info) != CKR_OK) return lastResult_;
+  if (functions_->C_GetTokenInfo(slot, &info) != CKR_OK) return kInitKeyFailed;
   EraseCandidate candidate{TrimmedLabel(info), std::string(serial, static_cast<size_t>(length))};
   bool agreed = false;
   asking_ = true;

@@ -63,7 +63,7 @@ describe(`window.lumora in ${BROWSER} through the native messaging host`, () => 
     [listed, unlisted, listedToo] = await rig.serve(3);
     rig.setTrustedOrigins([listed, listedToo, 'https://bank.example']);
     rig.installHost();
-    await rig.launch();
+    await rig.launch(listed);
   });
   after(() => rig.close());
 
@@ -260,10 +260,11 @@ describe(`window.lumora in ${BROWSER} through the native messaging host`, () => 
     rig.tokenctl('add-cert', '1', certFile('sign.der'));
     const tabs = [await rig.open(listed), await rig.open(listedToo)];
     const methods = [['GetKeyCount', 'GetAllCertCn'], ['GetUKeySN', 'GetSN']];
+    // Both tabs' calls are in flight together, two of each at a time.
     const results = await Promise.all(tabs.map((tab, i) => tab.evaluate(async (pair) => {
       const rounds = [];
-      for (let r = 0; r < 10; ++r) rounds.push(Promise.all(pair.map((m) => window.lumora[m]())));
-      return Promise.all(rounds);
+      for (let r = 0; r < 10; ++r) rounds.push(await Promise.all(pair.map((m) => window.lumora[m]())));
+      return rounds;
     }, methods[i])));
     const serialOfSign = derSerialHex(certBytes('sign.der'));
     for (const round of results[0]) assert.deepEqual(round, [1, 'Alice Signer']);

@@ -224,7 +224,14 @@ export class Rig {
     return fs.readFileSync(this.pidFile, 'utf8').split('\n').filter(Boolean).map(Number);
   }
 
-  async launch() {
+  // Starts the browser; with `readyOrigin`, also waits until the extension has the host's list and offers
+  // that listed origin's pages the object (the host's first start in a fresh prefix may take seconds).
+  async launch(readyOrigin) {
+    await this.start();
+    if (readyOrigin) await (await this.open(readyOrigin, { timeout: 60000 })).close();
+  }
+
+  async start() {
     if (this.browser === 'firefox') {
       const puppeteer = (await import('puppeteer-core')).default;
       this.firefox = await puppeteer.launch({
@@ -250,9 +257,9 @@ export class Rig {
   }
 
   // A page of `origin` whose window.lumora is there.
-  async open(origin, { manual = true } = {}) {
+  async open(origin, { manual = true, timeout = 10000 } = {}) {
     const tab = await this.visit(origin + (manual ? '/?manual' : '/'));
-    await tab.waitFor(() => window.lumora !== undefined, null);
+    await tab.waitFor(() => window.lumora !== undefined, null, timeout);
     return tab;
   }
 
