@@ -244,7 +244,10 @@ describe(`window.lumora in ${BROWSER} through the native messaging host`, () => 
     const outcomes = await flooding;
     await strangerFlood;
     const refused = outcomes.filter((o) => !o.ok);
-    assert.deepEqual(outcomes.filter((o) => o.ok).map((o) => o.names), Array(LIMIT_PER_TAB).fill(50));
+    // A slot is free again once an answer came, so more than the limit may succeed over the whole flood.
+    const answered = outcomes.filter((o) => o.ok);
+    assert.ok(answered.length >= LIMIT_PER_TAB && refused.length >= 10, `${answered.length} answered, ${refused.length} refused`);
+    for (const a of answered) assert.equal(a.names, 50);
     for (const r of refused) {
       assert.match(r.why, new RegExp(`already has ${LIMIT_PER_TAB} calls waiting`));
       assert.ok(r.ms < 1000, `refused after ${r.ms} ms`);
