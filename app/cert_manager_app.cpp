@@ -15,12 +15,6 @@ namespace vd {
 std::wstring InstanceMessageName() { return std::wstring(kProduct.instanceId) + L"_vardeck_single_instance_msgid"; }
 std::wstring InstanceMutexName() { return std::wstring(kProduct.instanceId) + L"_vardeck_single_instance"; }
 
-std::wstring LanguageDirectory(const std::wstring& installPath, const std::wstring& programPath) {
-  if (!installPath.empty()) return installPath;
-  size_t cut = programPath.rfind(L'\\');
-  return (cut == std::wstring::npos ? std::wstring() : programPath.substr(0, cut)) + L"\\lang";
-}
-
 namespace {
 
 void ConfigureLanguageFromInstallation() {

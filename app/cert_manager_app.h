@@ -32,8 +32,4 @@ class CertManagerApp {
   UniqueKernelHandle instanceMutex_;
 };
 
-// Where the language files are looked for: the installation's "Path" when set, otherwise the program's own
-// folder plus "\lang".
-std::wstring LanguageDirectory(const std::wstring& installPath, const std::wstring& programPath);
-
 }  // namespace vd

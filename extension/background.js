@@ -1,39 +1,141 @@
-// The service worker: one kept-open port to the native messaging host, started on the first call. Each
-// call is sent with the origin the browser reports for the calling page; the host checks it against the
-// list the bank's installer wrote. A missing, failing or killed host rejects every call in flight.
+// The service worker. At start it connects to the native messaging host, which first sends the list of
+// origins the bank's installer wrote; page.js and its relay content.js are registered for those pages
+// alone, so no other page gets window.lumora or can tell that the extension is there. The port stays open
+// and carries every call, with the origin the browser reports for the calling page; the host checks it
+// against the list again. A missing, failing or killed host rejects every call in flight.
 'use strict';
 
 const HOST = 'com.kestrova.lumora';
 const METHODS = new Set(['GetKeyCount', 'GetUKeySN', 'GetSN', 'GetAllCertCn', 'InitKey']);
 // A real token may take a while to re-initialise; no answer at all within this is a hung host.
 const CALL_TIMEOUT_MS = 30000;
+// InitKey waits for the user's answer to the host's question, which gives up after two minutes.
+const INIT_KEY_TIMEOUT_MS = 150000;
 // The host refuses frames above 1 MiB and then ends; a page's call has no reason to come near that.
 const MAX_REQUEST_CHARS = 64 * 1024;
+// Calls of one tab that may wait for their answers at once; one tab cannot crowd out the others.
+const MAX_WAITING_PER_TAB = 8;
+const SCRIPTS = ['lumora-relay', 'lumora-page'];
+const EXTENSION = 'Certificate Manager extension: ';
+const HOST_SAYS = 'Certificate Manager host: ';
 
 let port = null;
 let nextId = 1;
-const pending = new Map();  // id -> { sendResponse, timer }
+const pending = new Map();  // id -> { settle(answer), timer, tab }
+// Ids in the order they were sent on the current port. The host answers strictly in that order, so an
+// answer it could not tie to its request (id null) belongs to the oldest one.
+let sent = [];
+const waiting = new Map();  // tab id -> calls waiting
+let origins = [];           // as the host normalised them
+let registered = null;      // the list the scripts are registered for
+let listKnown;              // resolves once the host told the list, or could not
+let listArrived;
+listKnown = new Promise((resolve) => { listArrived = resolve; });
 
 function settle(id, answer) {
   const entry = pending.get(id);
   if (!entry) return;
   pending.delete(id);
   clearTimeout(entry.timer);
-  entry.sendResponse(answer);
+  if (entry.tab !== undefined) {
+    const n = (waiting.get(entry.tab) || 1) - 1;
+    if (n > 0) waiting.set(entry.tab, n); else waiting.delete(entry.tab);
+  }
+  try {
+    entry.settle(answer);
+  } catch (e) {
+    // The page went away meanwhile.
+  }
+}
+
+// Chromium matches ports. Firefox takes a pattern with a port but then matches nothing, so there the
+// pattern names the host alone, and content.js asks whether the exact page is listed before page.js
+// defines anything.
+const PATTERNS_HOLD_PORTS = typeof chrome.runtime.getBrowserInfo !== 'function';
+
+function patterns(list) {
+  return [...new Set(list.map((o) => {
+    const u = new URL(o);
+    return `${u.protocol}//${PATTERNS_HOLD_PORTS ? u.host : u.hostname}/*`;
+  }))];
+}
+
+async function register(list) {
+  const key = JSON.stringify(list);
+  if (key === registered) return;
+  registered = null;
+  await chrome.scripting.unregisterContentScripts({ ids: SCRIPTS }).catch(() => {});
+  if (list.length > 0) {
+    const scripts = (matches) => [
+      { id: SCRIPTS[0], matches, js: ['content.js'], runAt: 'document_start', persistAcrossSessions: false },
+      { id: SCRIPTS[1], matches, js: ['page.js'], runAt: 'document_start', world: 'MAIN', persistAcrossSessions: false },
+    ];
+    await chrome.scripting.registerContentScripts(scripts(patterns(list)));
+    await offerToOpenTabs(patterns(list));
+  }
+  registered = key;
+}
+
+// Registered scripts reach pages loaded from now on; a listed page that was already open (restored at
+// start, loaded before the host answered) gets them now, in its top frame only.
+async function offerToOpenTabs(matches) {
+  const tabs = await chrome.tabs.query({ url: matches }).catch(() => []);
+  for (const tab of tabs) {
+    const target = { tabId: tab.id };
+    chrome.scripting.executeScript({ target, files: ['content.js'] }).catch(() => {});
+    chrome.scripting.executeScript({ target, files: ['page.js'], world: 'MAIN' }).catch(() => {});
+  }
+}
+
+function adopt(list) {
+  origins = Array.isArray(list) ? list.filter((o) => typeof o === 'string' && /^[a-z][a-z0-9+.-]*:\/\/[^/]+$/.test(o)) : [];
+  listArrived();
+  register(origins).catch(() => {});
+}
+
+function send(request, onAnswer, timeoutMs, tab) {
+  const id = nextId++;
+  const timer = setTimeout(() => settle(id, { error: `${HOST_SAYS}no answer within ${timeoutMs / 1000} seconds` }), timeoutMs);
+  pending.set(id, { settle: onAnswer, timer, tab });
+  if (tab !== undefined) waiting.set(tab, (waiting.get(tab) || 0) + 1);
+  try {
+    if (!port) port = connect();
+    port.postMessage({ id, ...request });
+    sent.push(id);
+  } catch (e) {
+    port = null;
+    settle(id, { error: HOST_SAYS + e.message });
+  }
 }
 
 function connect() {
   const p = chrome.runtime.connectNative(HOST);
+  sent = [];
   p.onMessage.addListener((answer) => {
-    if (!answer || !pending.has(answer.id)) return;  // an answer with id null comes before the port closes
-    settle(answer.id, typeof answer.error === 'string' ? { error: 'Certificate Manager host: ' + answer.error }
-                                                         : { result: answer.result });
+    if (answer && answer.event === 'origins') {
+      adopt(answer.origins);
+      return;
+    }
+    const id = sent.shift();
+    if (id === undefined) return;
+    if (!answer || answer.id !== id) {
+      settle(id, { error: HOST_SAYS + (answer && typeof answer.error === 'string' ? answer.error : 'the answer belongs to no call') });
+    } else if (typeof answer.error === 'string') {
+      settle(id, { error: HOST_SAYS + answer.error });
+    } else {
+      settle(id, { result: answer.result });
+    }
   });
   p.onDisconnect.addListener(() => {
-    const failure = chrome.runtime.lastError;
+    // Firefox names the reason on the port, Chromium in lastError.
+    const failure = p.error || chrome.runtime.lastError;
     const why = failure ? failure.message : 'the host closed the connection.';
     if (port === p) port = null;
-    for (const id of [...pending.keys()]) settle(id, { error: 'Certificate Manager host: ' + why });
+    const lost = sent;
+    sent = [];
+    for (const id of lost) settle(id, { error: HOST_SAYS + why });
+    // A host that never told a list (not installed, cannot start) lists nobody; a killed one's list stays.
+    if (origins.length === 0) adopt([]);
   });
   return p;
 }
@@ -47,30 +149,69 @@ function pageOrigin(sender) {
   }
 }
 
+// Only the top frame of a listed page, as the browser names it.
+function listedSender(sender) {
+  return sender.frameId === 0 && sender.tab !== undefined && origins.includes(pageOrigin(sender));
+}
+
+// Lone surrogates cannot travel as UTF-8: refused here, with a reason, rather than garbled on the way.
+function requestText(request) {
+  let broken = false;
+  const text = JSON.stringify(request, (key, value) => {
+    if (typeof value === 'string' && typeof value.isWellFormed === 'function' && !value.isWellFormed()) broken = true;
+    return value;
+  });
+  return broken ? null : text;
+}
+
 chrome.runtime.onMessage.addListener((message, sender, sendResponse) => {
+  if (message && message.hello === true) {
+    listKnown.then(() => sendResponse({ listed: listedSender(sender) }));
+    return true;
+  }
+  if (!listedSender(sender)) {
+    sendResponse({ error: EXTENSION + 'this page is not one the Certificate Manager installation lists' });
+    return false;
+  }
   if (!message || typeof message.method !== 'string' || !Array.isArray(message.params)) {
-    sendResponse({ error: 'Certificate Manager extension: the call is malformed' });
+    sendResponse({ error: EXTENSION + 'the call is malformed' });
     return false;
   }
   if (!METHODS.has(message.method)) {
-    sendResponse({ error: 'Certificate Manager extension: unknown method ' + message.method });
+    sendResponse({ error: EXTENSION + 'unknown method ' + message.method });
     return false;
   }
-  const id = nextId++;
-  const request = { id, method: message.method, params: message.params, origin: pageOrigin(sender) };
-  if (JSON.stringify(request).length > MAX_REQUEST_CHARS) {
-    sendResponse({ error: 'Certificate Manager extension: the call is too long' });
+  const request = { method: message.method, params: message.params, origin: pageOrigin(sender) };
+  const text = requestText(request);
+  if (text === null) {
+    sendResponse({ error: EXTENSION + 'a text parameter is not valid Unicode (a lone surrogate)' });
     return false;
   }
-  const timer = setTimeout(() => settle(id, { error: 'Certificate Manager host: no answer within 30 seconds' }),
-                           CALL_TIMEOUT_MS);
-  pending.set(id, { sendResponse, timer });
-  try {
-    if (!port) port = connect();
-    port.postMessage(request);
-  } catch (e) {
-    port = null;
-    settle(id, { error: 'Certificate Manager host: ' + e.message });
+  if (text.length > MAX_REQUEST_CHARS) {
+    sendResponse({ error: EXTENSION + 'the call is too long' });
+    return false;
   }
+  if ((waiting.get(sender.tab.id) || 0) >= MAX_WAITING_PER_TAB) {
+    sendResponse({ error: `${EXTENSION}this page already has ${MAX_WAITING_PER_TAB} calls waiting for their answers` });
+    return false;
+  }
+  const answer = (reply) => {
+    if (typeof reply.error === 'string' && reply.error.includes('origin is not trusted')) refreshList();
+    sendResponse(reply);
+  };
+  send(request, answer, message.method === 'InitKey' ? INIT_KEY_TIMEOUT_MS : CALL_TIMEOUT_MS, sender.tab.id);
   return true;  // the answer comes later
 });
+
+// A refusal of a page we think listed means the installer changed the list: ask for it again.
+function refreshList() {
+  send({ method: 'ListOrigins', params: [] }, (answer) => {
+    if (Array.isArray(answer.result)) adopt(answer.result);
+  }, CALL_TIMEOUT_MS);
+}
+
+try {
+  port = connect();
+} catch (e) {
+  adopt([]);
+}

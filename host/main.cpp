@@ -10,9 +10,11 @@
 #include <cstdio>
 #include <string>
 
+#include "erase_confirm.h"
 #include "registration.h"
 #include "serve.h"
 #include "token_queries.h"
+#include "trusted_watch.h"
 #include "trusted_origins.h"
 
 namespace {
@@ -38,8 +40,9 @@ int RunHost() {
   _setmode(_fileno(stdin), _O_BINARY);
   _setmode(_fileno(stdout), _O_BINARY);
   tq::TokenQueries queries;
-  queries.Load();  // a failed load answers every query softly, as the plug-in does
-  host::RequestHandler handler(queries, [] { return tq::TrustedOrigins::FromRegistry(); });
+  host::WatchedTrustedOrigins trusted;
+  host::RequestHandler handler(queries, [&trusted] { return trusted.Get(); },
+                               [](const std::string& origin) { return tq::ConsentOfTheUser(origin); });
   const host::ByteReader read = [](char* buffer, size_t size) { return std::fread(buffer, 1, size, stdin); };
   const host::ByteWriter write = [](std::string_view bytes) {
     return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() && std::fflush(stdout) == 0;

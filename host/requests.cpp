@@ -25,17 +25,27 @@ constexpr char kOneText[] = "InitKey takes one text parameter, the token's seria
 constexpr char kUntrusted[] = "this page's origin is not trusted by the Certificate Manager installation: ";
 constexpr char kNoOrigin[] = "the request names no page origin";
 constexpr char kInternal[] = "the host failed to answer";
+constexpr char kListOriginsAlone[] = "ListOrigins takes no parameters and no page origin";
 }  // namespace why
+
+constexpr char kListOrigins[] = "ListOrigins";
 
 std::string Dump(const json& answer) { return answer.dump(-1, ' ', false, json::error_handler_t::replace); }
 
 json ErrorAnswer(const json& id, const std::string& text) { return {{"id", id}, {"error", text}}; }
 
+// What a script method gets: the token queries, its parameters, and the consent an erasing needs.
+struct Call {
+  tq::TokenQueries& queries;
+  const json& params;
+  const tq::EraseConsent& consent;
+};
+
 // One script method: what it accepts, and the token work behind it. `run` returns the result value, or
 // sets `error` for parameters the method does not take.
 struct Method {
   const char* name;
-  json (*run)(tq::TokenQueries& queries, const json& params, std::string* error);
+  json (*run)(const Call& call, std::string* error);
 };
 
 bool NoParams(const char* name, const json& params, std::string* error) {
@@ -43,36 +53,37 @@ bool NoParams(const char* name, const json& params, std::string* error) {
   return params.empty();
 }
 
-json RunGetKeyCount(tq::TokenQueries& q, const json& params, std::string* error) {
-  if (!NoParams("GetKeyCount", params, error)) return nullptr;
-  return q.GetKeyCount();
+json RunGetKeyCount(const Call& call, std::string* error) {
+  if (!NoParams("GetKeyCount", call.params, error)) return nullptr;
+  return call.queries.GetKeyCount();
 }
 
-json RunGetUKeySN(tq::TokenQueries& q, const json& params, std::string* error) {
-  if (!NoParams("GetUKeySN", params, error)) return nullptr;
+json RunGetUKeySN(const Call& call, std::string* error) {
+  if (!NoParams("GetUKeySN", call.params, error)) return nullptr;
   char buffer[tq::kSerialTextSize] = {};
-  q.GetUKeySN(buffer, sizeof buffer);
+  call.queries.GetUKeySN(buffer, sizeof buffer);
   return AnsiToUtf8(buffer);
 }
 
-json RunGetSN(tq::TokenQueries& q, const json& params, std::string* error) {
-  if (!NoParams("GetSN", params, error)) return nullptr;
+json RunGetSN(const Call& call, std::string* error) {
+  if (!NoParams("GetSN", call.params, error)) return nullptr;
   char buffer[tq::kListTextSize] = {};
   int count = 0;
-  q.GetSN(buffer, sizeof buffer, &count);
+  call.queries.GetSN(buffer, sizeof buffer, &count);
   return AnsiToUtf8(buffer);
 }
 
-json RunGetAllCertCn(tq::TokenQueries& q, const json& params, std::string* error) {
-  if (!NoParams("GetAllCertCn", params, error)) return nullptr;
+json RunGetAllCertCn(const Call& call, std::string* error) {
+  if (!NoParams("GetAllCertCn", call.params, error)) return nullptr;
   char buffer[tq::kListTextSize] = {};
   int count = 0;
-  q.GetAllCertCn(buffer, sizeof buffer, &count);
+  call.queries.GetAllCertCn(buffer, sizeof buffer, &count);
   return AnsiToUtf8(buffer);
 }
 
 // As in the plug-in: a null serial counts as empty, and an empty one touches no token.
-json RunInitKey(tq::TokenQueries& q, const json& params, std::string* error) {
+json RunInitKey(const Call& call, std::string* error) {
+  const json& params = call.params;
   if (params.size() != 1 || !(params[0].is_string() || params[0].is_null())) {
     *error = why::kOneText;
     return nullptr;
@@ -81,7 +92,7 @@ json RunInitKey(tq::TokenQueries& q, const json& params, std::string* error) {
   if (serial.empty()) return tq::kInitKeyNoSerial;
   std::string ansi;
   if (serial.size() > INT_MAX || !Utf8ToAnsi(serial, &ansi) || ansi.size() > INT_MAX) return tq::kInitKeyFailed;
-  return q.InitKey(ansi.data(), static_cast<int>(ansi.size()));
+  return call.queries.InitKey(ansi.data(), static_cast<int>(ansi.size()), call.consent);
 }
 
 constexpr Method kMethods[] = {
@@ -106,6 +117,11 @@ std::string RequestHandler::Answer(std::string_view text) {
     if (!params.is_array()) return Dump(ErrorAnswer(*id, why::kParamsNotList));
 
     const std::string& name = method->get_ref<const std::string&>();
+    // The extension's own question, never a page's: the extension does not relay this name.
+    if (name == kListOrigins) {
+      if (!params.empty() || request.contains("origin")) return Dump(ErrorAnswer(*id, why::kListOriginsAlone));
+      return Dump({{"id", *id}, {"result", trusted_().origins()}});
+    }
     const Method* chosen = nullptr;
     for (const Method& m : kMethods) {
       if (name == m.name) chosen = &m;
@@ -118,12 +134,23 @@ std::string RequestHandler::Answer(std::string_view text) {
     const std::string& page = origin->get_ref<const std::string&>();
     if (!trusted_().Names(page)) return Dump(ErrorAnswer(*id, why::kUntrusted + page));
 
+    queries_.Load();  // once; a failed load answers every query softly, as the plug-in does
+    const tq::EraseConsent consent =
+        chosen->run == RunInitKey && consent_ ? consent_(tq::NormaliseOrigin(page)) : tq::EraseConsent();
     std::string error;
-    json result = chosen->run(queries_, params, &error);
+    json result = chosen->run(Call{queries_, params, consent}, &error);
     if (!error.empty()) return Dump(ErrorAnswer(*id, error));
     return Dump({{"id", *id}, {"result", result}});
   } catch (...) {
     return Dump(ErrorAnswer(nullptr, why::kInternal));
+  }
+}
+
+std::string RequestHandler::OriginsEvent() {
+  try {
+    return Dump({{"event", "origins"}, {"origins", trusted_().origins()}});
+  } catch (...) {
+    return "{\"event\":\"origins\",\"origins\":[]}";
   }
 }
 

@@ -6,6 +6,7 @@ namespace host {
 
 ServeResult Serve(const ByteReader& read, const ByteWriter& write, RequestHandler& handler) {
   std::string payload;
+  if (!write(EncodeFrame(handler.OriginsEvent()))) return kOutputGone;
   for (;;) {
     switch (ReadFrame(read, &payload)) {
       case FrameStatus::kEnd:

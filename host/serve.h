@@ -19,7 +19,8 @@ enum ServeResult {
   kOutputGone = 3,    // an answer could not be written
 };
 
-// Answers frames in order, one answer per request frame. A frame too long is answered with an error
+// Sends the list of origins, then answers frames in order, one answer per request frame: the extension
+// ties an answer it cannot read an id from to its oldest unanswered request. A frame too long is answered with an error
 // (id null) and ends the conversation: after it, nothing says where the next frame would begin.
 ServeResult Serve(const ByteReader& read, const ByteWriter& write, RequestHandler& handler);
 

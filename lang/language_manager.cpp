@@ -276,6 +276,12 @@ void TranslateDialog(HWND dlg, int templateId) { LanguageManager::Instance().Tra
 
 void TranslateMenu(HMENU menu) { LanguageManager::Instance().TranslateMenu(menu); }
 
+std::wstring LanguageDirectory(const std::wstring& installPath, const std::wstring& programPath) {
+  if (!installPath.empty()) return installPath;
+  size_t cut = programPath.rfind(L'\\');
+  return (cut == std::wstring::npos ? std::wstring() : programPath.substr(0, cut)) + L"\\lang";
+}
+
 int LanguageIdForUiLanguage(LANGID uiLanguage) {
   switch (uiLanguage) {
     case 1028:

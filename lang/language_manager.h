@@ -75,6 +75,10 @@ std::wstring LangString(int id, const wchar_t* defaultText);
 void TranslateDialog(HWND dlg, int templateId);
 void TranslateMenu(HMENU menu);
 
+// Where the language files are looked for: the installation's "Path" when set, otherwise the folder of the
+// program (or of the library that shows the texts) plus "\lang".
+std::wstring LanguageDirectory(const std::wstring& installPath, const std::wstring& programPath);
+
 // The language the user's UI language asks for: 2052 for Simplified Chinese, 1028 for the Traditional
 // Chinese locales, 1033 for everything else.
 int DefaultLanguageId();

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstring>
 
+#include "erase_confirm.h"
 #include "page_origin.h"
 #include "trusted_origins.h"
 #include "variants.h"
@@ -14,11 +15,11 @@ DispatchCode AnswerText(NPVariant* result, const char* buffer) {
   return SetString(result, buffer, std::strlen(buffer)) ? kDispatchOk : kNoMemory;
 }
 
-// Re-initialising erases the token, so only pages the bank's installer lists may do it. An installation
-// without the list keeps the old rule (any page), because the bank's existing pages rely on it.
-bool PageMayInitialise(NPP npp) {
-  const tq::TrustedOrigins trusted = tq::TrustedOrigins::FromRegistry();
-  return !trusted.present() || trusted.Names(PageOrigin(npp));
+// Re-initialising erases the token, so only pages the bank's installer lists may ask for it; without the
+// list no page may. The origin is the browser's, normalised as the list is.
+std::string OriginAllowedToErase(NPP npp) {
+  const std::string origin = tq::NormaliseOrigin(PageOrigin(npp));
+  return tq::TrustedOrigins::FromRegistry().Names(origin) ? origin : std::string();
 }
 
 }  // namespace
@@ -45,11 +46,12 @@ DispatchCode CNpPluginAssistor::OnInitKey(NPIdentifier, const NPVariant* args, u
     SetInt32(result, length == 0 || length > INT_MAX ? tq::kInitKeyNoSerial : tq::kInitKeyFailed);
     return kDispatchOk;
   }
-  if (!PageMayInitialise(npp_)) {
+  const std::string origin = OriginAllowedToErase(npp_);
+  if (origin.empty()) {
     SetInt32(result, tq::kInitKeyFailed);
     return kDispatchOk;
   }
-  SetInt32(result, impl()->InitKey(serial, static_cast<int>(length)));
+  SetInt32(result, impl()->InitKey(serial, static_cast<int>(length), tq::ConsentOfTheUser(origin)));
   return kDispatchOk;
 }
 

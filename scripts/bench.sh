@@ -46,15 +46,17 @@ for entry in "${benches[@]}"; do
   fi
 done
 
-# The browser road: the page through the extension and the host against the plug-in in the stand-in.
-if command -v chromium >/dev/null; then
-  echo "running the browser round trips ..." >&2
-  if ! timeout 600 bash "$root/tests/browser/bench.sh" "$root/build/$tree" >"$out/browser_roundtrip.log" 2>&1; then
-    failed+=("browser round trips (see $out/browser_roundtrip.log)")
+# The browser road in each browser: the page through the extension and the host, against the plug-in in
+# the stand-in and against a bare echo host, and the time from a page load to its first answer.
+for browser in chromium firefox; do
+  exe=$([ "$browser" = firefox ] && echo firefox-esr || echo chromium)
+  if ! command -v "$exe" >/dev/null; then failed+=("browser round trips in $browser ($exe is not installed)"); continue; fi
+  echo "running the browser round trips in $browser ..." >&2
+  if ! timeout 600 bash "$root/tests/browser/bench.sh" "$root/build/$tree" "$browser" \
+        >"$out/browser_roundtrip_$browser.log" 2>&1; then
+    failed+=("browser round trips in $browser (see $out/browser_roundtrip_$browser.log)")
   fi
-else
-  failed+=("browser round trips (chromium is not installed)")
-fi
+done
 
 printf '\n%-72s %12s %12s %7s %-34s %s\n' figure program floor ratio target met
 cat "$out"/*.log | tr -d '\r' | awk -F'\t' '$1 == "ROW" {

@@ -2,8 +2,8 @@
 
 VD_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 xvfb xauth x11-apps imagemagick xdotool
              fonts-wine googletest openssl libp11-kit-dev cmake ninja-build)
-# The native messaging host's JSON library, and the browser the extension's tests drive.
-VD_PACKAGES+=(nlohmann-json3-dev chromium chromium-driver)
+# The native messaging host's JSON library, and the two browsers the extension's tests drive.
+VD_PACKAGES+=(nlohmann-json3-dev chromium chromium-driver firefox-esr)
 
 # Installs what the build and the tests need; does nothing when all of it is there. Never wine32:
 # this kernel cannot run 32-bit Linux programs.
@@ -25,16 +25,19 @@ vd_install_deps() {
 }
 
 # The browser tests' npm packages, as the committed lock file pins them; nothing when they are in place.
-# playwright-core brings no browser of its own and downloads none: the tests use Debian's chromium.
+# playwright-core and puppeteer-core bring no browser of their own and download none: the tests use
+# Debian's chromium and firefox-esr.
 vd_install_browser_test_deps() {
-  local dir
+  local dir p want have stale=""
   dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/../tests/browser" && pwd)
-  local want have
-  want=$(node -p "require('$dir/package-lock.json').packages['node_modules/playwright-core'].version")
-  have=$(node -p "try { require('$dir/node_modules/playwright-core/package.json').version } catch (e) { '' }")
-  [ "$want" = "$have" ] && return 0
-  echo "installing the browser tests' npm packages (playwright-core $want)"
-  ( cd "$dir" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund --silent )
+  for p in playwright-core puppeteer-core; do
+    want=$(node -p "require('$dir/package-lock.json').packages['node_modules/$p'].version")
+    have=$(node -p "try { require('$dir/node_modules/$p/package.json').version } catch (e) { '' }")
+    [ "$want" = "$have" ] || stale="$stale $p $want"
+  done
+  [ -z "$stale" ] && return 0
+  echo "installing the browser tests' npm packages:$stale"
+  ( cd "$dir" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 PUPPETEER_SKIP_DOWNLOAD=1 npm ci --no-audit --no-fund --silent )
 }
 
 vd_wine_env() {

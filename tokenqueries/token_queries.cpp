@@ -35,6 +35,14 @@ std::string InitLabelUtf8() {
   return u;
 }
 
+// The label as the user knows it: blank-padded to 32 bytes by the module.
+std::string TrimmedLabel(const CK_TOKEN_INFO& info) {
+  std::string label(reinterpret_cast<const char*>(info.label), sizeof info.label);
+  const size_t end = label.find_last_not_of(std::string(" \0", 2));
+  label.resize(end == std::string::npos ? 0 : end + 1);
+  return label;
+}
+
 template <typename T>
 T ModuleExport(HMODULE module, const char* name) {
   return reinterpret_cast<T>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
@@ -156,37 +164,51 @@ void TokenQueries::FindToken(const char* serial, int length) {
   }
 }
 
-int TokenQueries::InitKey(const char* serial, int length) {
-  lastResult_ = 0;
+int TokenQueries::InitKey(const char* serial, int length, const EraseConsent& consent) {
+  // Every way out but the vendor's success answers kInitKeyFailed.
+  lastResult_ = kInitKeyFailed;
+  if (asking_ || !consent) return kInitKeyFailed;
   const std::string label = InitLabelUtf8();
   TokenInitParams params;
   std::memset(&params, 0, sizeof params);
   FindToken(serial, length);
-  if (!selectedSession_) {
-    lastResult_ = kInitKeyFailed;
-    return lastResult_;
-  }
+  if (!selectedSession_) return lastResult_ = kInitKeyFailed;
   // Every session of the slot is closed before the vendor call, also the one the search opened, so no
   // path out of here leaves a session behind.
   functions_->C_CloseAllSessions(selectedSlot_);
   selectedSession_ = 0;
-  if (!auxFunctions_ || !auxFunctions_->initToken) {
-    lastResult_ = kInitKeyFailed;
-    return lastResult_;
-  }
+  if (!auxFunctions_ || !auxFunctions_->initToken) return kInitKeyFailed;
+  // The question may run a message loop that brings other calls here: keep what this one found locally.
+  const CK_SLOT_ID slot = selectedSlot_;
   CK_TOKEN_INFO info{};
-  functions_->C_GetTokenInfo(selectedSlot_, &info);
-  params.firmwareMajor = info.firmwareVersion.major;
-  params.firmwareMinor = info.firmwareVersion.minor;
+  if (functions_->C_GetTokenInfo(slot, &info) != CKR_OK) return kInitKeyFailed;
+  EraseCandidate candidate{TrimmedLabel(info), std::string(serial, static_cast<size_t>(length))};
+  bool agreed = false;
+  asking_ = true;
+  try {
+    agreed = consent(candidate);
+  } catch (...) {
+    agreed = false;  // no exception leaves the browser's or the host's call
+  }
+  asking_ = false;
+  if (!agreed) return lastResult_ = kInitKeyFailed;
+  CK_TOKEN_INFO now{};
+  if (!functions_ || functions_->C_GetTokenInfo(slot, &now) != CKR_OK ||
+      std::memcmp(now.serialNumber, info.serialNumber, sizeof info.serialNumber) != 0) {
+    return lastResult_ = kInitKeyFailed;
+  }
+  functions_->C_CloseAllSessions(slot);
+  params.firmwareMajor = now.firmwareVersion.major;
+  params.firmwareMinor = now.firmwareVersion.minor;
   params.label = label.c_str();
   params.soPin = kSoPin;
   params.userPin = kDefaultUserPin;
   params.reserved1 = 0;
   params.maxSoTries = 6;
   params.maxUserTries = 6;
-  params.totalPublicMemory = static_cast<uint32_t>(info.ulTotalPublicMemory);
-  params.totalPrivateMemory = static_cast<uint32_t>(info.ulTotalPrivateMemory);
-  lastResult_ = auxFunctions_->initToken(selectedSlot_, &params) == CKR_OK ? 0 : kInitKeyFailed;
+  params.totalPublicMemory = static_cast<uint32_t>(now.ulTotalPublicMemory);
+  params.totalPrivateMemory = static_cast<uint32_t>(now.ulTotalPrivateMemory);
+  lastResult_ = auxFunctions_ && auxFunctions_->initToken(slot, &params) == CKR_OK ? 0 : kInitKeyFailed;
   return lastResult_;
 }
 

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,14 @@ constexpr int kLoadFailed = 4097;
 constexpr int kInitKeyFailed = 4099;
 constexpr int kInitKeyNoSerial = 4101;
 
+// The token an "InitKey" is about to erase, as the module describes it.
+struct EraseCandidate {
+  std::string label;   // UTF-8, trailing blanks removed
+  std::string serial;  // the page's serial, which matched the token's exactly (ANSI)
+};
+// Asked once the token is found, before anything is erased: true lets the erasing go on.
+using EraseConsent = std::function<bool(const EraseCandidate&)>;
+
 class TokenQueries {
  public:
   TokenQueries() = default;
@@ -41,8 +50,11 @@ class TokenQueries {
   int GetKeyCount();
   // Text operations write a zero-terminated text of at most outSize - 1 bytes.
   int GetUKeySN(char* out, size_t outSize);
-  // 0 success, kInitKeyFailed otherwise; the caller answers kInitKeyNoSerial for an empty serial.
-  int InitKey(const char* serial, int length);
+  // 0 success, kInitKeyFailed otherwise (also when `consent` refuses or is empty); the caller answers
+  // kInitKeyNoSerial for an empty serial. The token in the slot is checked again after `consent` answered,
+  // so a token swapped in meanwhile is never erased. Another call while `consent` waits (a browser runs its
+  // message loop inside the question) may query, but not start a second erasing.
+  int InitKey(const char* serial, int length, const EraseConsent& consent);
   int GetAllCertCn(char* out, size_t outSize, int* count);
   int GetSN(char* out, size_t outSize, int* count);
 
@@ -72,6 +84,7 @@ class TokenQueries {
   // Only the initialiser finalises: a module someone else in the process initialised stays theirs.
   bool initialisedHere_ = false;
   bool loadTried_ = false;
+  bool asking_ = false;  // an InitKey waits for its consent
 };
 
 // Helpers of the certificate listing, exposed for their boundary cases.

@@ -3,6 +3,7 @@
 
 #include "cert_manager_app.h"
 #include "command_line.h"
+#include "language_manager.h"
 
 namespace {
 

@@ -1,8 +1,9 @@
-// The test bench of the browser tests: Debian's Chromium with the extension loaded in a profile of its own,
-// the host manifest in that profile pointing at a script that runs lumora_host.exe under Wine, a token
-// state folder shared with tokenctl.exe, the installed list of trusted origins, and the test page served
-// on 127.0.0.1 from two ports (two origins: one to list, one not to).
-import { spawnSync } from 'node:child_process';
+// The test bench of the browser tests: Debian's Chromium (Playwright) or Firefox ESR (Puppeteer over
+// WebDriver BiDi) with the extension in a profile of its own, the host manifest where that browser looks
+// for it, pointing at a script that runs lumora_host.exe under Wine, a token state folder shared with
+// tokenctl.exe, the installed list of trusted origins, and the test pages served on 127.0.0.1 from several
+// ports (origins to list and not to).
+import { spawn, spawnSync } from 'node:child_process';
 import crypto from 'node:crypto';
 import fs from 'node:fs';
 import http from 'node:http';
@@ -15,6 +16,10 @@ export const sourceDir = path.resolve(here, '../..');
 export const extensionDir = path.join(sourceDir, 'extension');
 export const HOST_NAME = 'com.kestrova.lumora';
 export const CHROMIUM = '/usr/bin/chromium';
+export const FIREFOX = '/usr/bin/firefox-esr';
+const FIREFOX_EXTENSION_ID = 'lumora@kestrova.example';
+// LUMORA_BROWSER picks the browser: chromium (the default) or firefox.
+export const BROWSER = process.env.LUMORA_BROWSER === 'firefox' ? 'firefox' : 'chromium';
 const WINE = '/usr/lib/wine/wine64';
 const INSTALL_KEY = 'HKLM\\SOFTWARE\\Kestrova\\Brindlemark_Lumora';
 
@@ -31,9 +36,11 @@ export function buildDir() {
 }
 
 // What keeps the browser tests from running here, or null.
-export function missingPrerequisite() {
-  if (!fs.existsSync(CHROMIUM)) return `${CHROMIUM} is not installed (Debian package chromium)`;
-  if (!fs.existsSync(path.join(here, 'node_modules', 'playwright-core'))) return 'run npm ci in tests/browser';
+export function missingPrerequisite(browser = BROWSER) {
+  if (browser === 'chromium' && !fs.existsSync(CHROMIUM)) return `${CHROMIUM} is not installed (Debian package chromium)`;
+  if (browser === 'firefox' && !fs.existsSync(FIREFOX)) return `${FIREFOX} is not installed (Debian package firefox-esr)`;
+  const driver = browser === 'firefox' ? 'puppeteer-core' : 'playwright-core';
+  if (!fs.existsSync(path.join(here, 'node_modules', driver))) return 'run npm ci in tests/browser';
   if (!fs.existsSync(WINE)) return `${WINE} is not installed`;
   return null;
 }
@@ -47,19 +54,52 @@ export function extensionId() {
 
 export function windowsPath(linuxPath) { return 'Z:' + linuxPath.replaceAll('/', '\\'); }
 
+// A test page of the served folder, or one made for the request: /frame?src=URL[&sandbox] frames src.
+function pageFor(url) {
+  const u = new URL(url, 'http://x');
+  if (u.pathname === '/') return fs.readFileSync(path.join(extensionDir, 'test-page', 'index.html'));
+  if (u.pathname === '/frame') {
+    const src = (u.searchParams.get('src') || 'about:blank').replaceAll('"', '&quot;');
+    const sandbox = u.searchParams.has('sandbox') ? ' sandbox="allow-scripts"' : '';
+    return `<!doctype html><title>frame</title><iframe id="f" src="${src}"${sandbox}></iframe>`;
+  }
+  return null;
+}
+
+// One page of the browser, the same to the tests whichever driver runs it.
+class Tab {
+  constructor(page, driver) {
+    this.page = page;
+    this.driver = driver;
+  }
+  evaluate(fn, arg) { return this.page.evaluate(fn, arg); }
+  waitFor(fn, arg, timeout = 10000) {
+    return this.driver === 'playwright' ? this.page.waitForFunction(fn, arg, { timeout })
+                                        : this.page.waitForFunction(fn, { timeout }, arg);
+  }
+  // The frames below the top one, each with evaluate().
+  frames() { return this.page.frames().filter((f) => f !== this.page.mainFrame()); }
+  screenshot(file) { return this.page.screenshot({ path: file, fullPage: true }); }
+  close() { return this.page.close(); }
+}
+
 export class Rig {
-  constructor() {
+  constructor(browser = BROWSER) {
+    this.browser = browser;
     this.build = buildDir();
     this.bin = path.join(this.build, 'bin');
     this.prefix = process.env.WINEPREFIX || path.join(this.build, 'wineprefix');
     this.root = fs.mkdtempSync(path.join(os.tmpdir(), 'lumora-browser-'));
     this.tokens = path.join(this.root, 'tokens');
     this.profile = path.join(this.root, 'profile');
+    this.home = path.join(this.root, 'home');  // Firefox's HOME: it reads the host manifest from there
     this.pidFile = path.join(this.root, 'host.pids');
     fs.mkdirSync(this.tokens);
     fs.mkdirSync(this.profile);
+    fs.mkdirSync(this.home);
     this.servers = [];
     this.context = null;
+    this.firefox = null;
   }
 
   wineEnv() {
@@ -99,19 +139,35 @@ export class Rig {
     if (origins !== null && r.status !== 0) throw new Error('reg add failed: ' + r.stderr);
   }
 
-  // Serves extension/test-page on `count` ports of 127.0.0.1; answers their origins.
+  // The same as run(), without blocking: for a tool that must act while the browser waits.
+  runAsync(exe, args, timeout = 60000) {
+    return new Promise((resolve) => {
+      let stdout = '';
+      let stderr = '';
+      const child = spawn(WINE, [path.join(this.bin, exe), ...args], { env: this.wineEnv(), stdio: ['ignore', 'pipe', 'pipe'] });
+      const timer = setTimeout(() => child.kill('SIGKILL'), timeout);
+      child.stdout.on('data', (d) => { stdout += d; });
+      child.stderr.on('data', (d) => { stderr += d; });
+      // The output is complete once the program exits: Wine's helpers may keep the pipes open longer.
+      child.on('exit', (status) => {
+        clearTimeout(timer);
+        setImmediate(() => resolve({ status, stdout, stderr }));
+      });
+    });
+  }
+
+  // Serves the test pages on `count` ports of 127.0.0.1; answers their origins.
   async serve(count) {
-    const pageDir = path.join(extensionDir, 'test-page');
     const origins = [];
     for (let i = 0; i < count; ++i) {
       const server = http.createServer((req, res) => {
-        const name = new URL(req.url, 'http://x').pathname === '/' ? 'index.html' : null;
-        if (!name) {
+        const body = pageFor(req.url);
+        if (!body) {
           res.writeHead(404).end();
           return;
         }
         res.writeHead(200, { 'content-type': 'text/html; charset=utf-8' });
-        res.end(fs.readFileSync(path.join(pageDir, name)));
+        res.end(body);
       });
       await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
       this.servers.push(server);
@@ -120,10 +176,17 @@ export class Rig {
     return origins;
   }
 
-  // The host manifest in the profile, naming a script that starts the Windows host under Wine. Each start
-  // appends its process id to pidFile (exec keeps the id), so a test can kill the host it started.
-  installHost() {
-    const script = path.join(this.root, 'lumora-host.sh');
+  manifestFile() {
+    return this.browser === 'firefox'
+      ? path.join(this.home, '.mozilla', 'native-messaging-hosts', `${HOST_NAME}.json`)
+      : path.join(this.profile, 'NativeMessagingHosts', `${HOST_NAME}.json`);
+  }
+
+  // The host manifest where the browser looks for it, naming a script that starts the Windows host under
+  // Wine (or `exe`, another program of the build tree). Each start appends its process id to pidFile (exec
+  // keeps the id), so a test can kill the host it started.
+  installHost(exe = 'lumora_host.exe') {
+    const script = path.join(this.root, `${exe}.sh`);
     const env = this.wineEnv();
     const quote = (s) => `'${s.replaceAll("'", "'\\''")}'`;
     fs.writeFileSync(script, [
@@ -131,18 +194,29 @@ export class Rig {
       `echo $$ >> ${quote(this.pidFile)}`,
       `export WINEPREFIX=${quote(env.WINEPREFIX)} WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='`,
       `export SIMTOKEN_DIR=${quote(env.SIMTOKEN_DIR)}`,
-      `exec ${WINE} ${quote(path.join(this.bin, 'lumora_host.exe'))} "$@"`,
+      process.env.DISPLAY ? `export DISPLAY=${quote(process.env.DISPLAY)}` : '',
+      `exec ${WINE} ${quote(path.join(this.bin, exe))} "$@"`,
       '',
     ].join('\n'), { mode: 0o755 });
-    const dir = path.join(this.profile, 'NativeMessagingHosts');
-    fs.mkdirSync(dir, { recursive: true });
-    fs.writeFileSync(path.join(dir, `${HOST_NAME}.json`), JSON.stringify({
+    const manifest = {
       name: HOST_NAME,
       description: 'Certificate Manager token queries (test)',
       path: script,
       type: 'stdio',
-      allowed_origins: [`chrome-extension://${extensionId()}/`],
-    }, null, 2));
+    };
+    if (this.browser === 'firefox') manifest.allowed_extensions = [FIREFOX_EXTENSION_ID];
+    else manifest.allowed_origins = [`chrome-extension://${extensionId()}/`];
+    fs.mkdirSync(path.dirname(this.manifestFile()), { recursive: true });
+    fs.writeFileSync(this.manifestFile(), JSON.stringify(manifest, null, 2));
+  }
+
+  uninstallHost() { fs.rmSync(this.manifestFile(), { force: true }); }
+
+  // Kills the newest host and waits until the browser has seen it go (its process is gone).
+  killHost() {
+    const pid = this.hostPids().at(-1);
+    if (pid) process.kill(pid, 'SIGKILL');
+    return pid;
   }
 
   hostPids() {
@@ -150,7 +224,22 @@ export class Rig {
     return fs.readFileSync(this.pidFile, 'utf8').split('\n').filter(Boolean).map(Number);
   }
 
-  async launch() {
+  // Starts the browser; with `readyOrigin`, also waits until the extension has the host's list and offers
+  // that listed origin's pages the object (the host's first start in a fresh prefix may take seconds).
+  async launch(readyOrigin) {
+    await this.start();
+    if (readyOrigin) await (await this.open(readyOrigin, { timeout: 60000 })).close();
+  }
+
+  async start() {
+    if (this.browser === 'firefox') {
+      const puppeteer = (await import('puppeteer-core')).default;
+      this.firefox = await puppeteer.launch({
+        browser: 'firefox', executablePath: FIREFOX, headless: true, env: { ...process.env, HOME: this.home },
+      });
+      await this.firefox.installExtension(extensionDir);
+      return this.firefox;
+    }
     const { chromium } = await import('playwright-core');
     this.context = await chromium.launchPersistentContext(this.profile, {
       executablePath: CHROMIUM,
@@ -160,16 +249,23 @@ export class Rig {
     return this.context;
   }
 
+  // A page at `url`, loaded.
+  async visit(url) {
+    const page = this.firefox ? await this.firefox.newPage() : await this.context.newPage();
+    await page.goto(url);
+    return new Tab(page, this.firefox ? 'puppeteer' : 'playwright');
+  }
+
   // A page of `origin` whose window.lumora is there.
-  async open(origin, { manual = true } = {}) {
-    const page = await this.context.newPage();
-    await page.goto(origin + (manual ? '/?manual' : '/'));
-    await page.waitForFunction(() => window.lumora !== undefined, null, { timeout: 10000 });
-    return page;
+  async open(origin, { manual = true, timeout = 10000 } = {}) {
+    const tab = await this.visit(origin + (manual ? '/?manual' : '/'));
+    await tab.waitFor(() => window.lumora !== undefined, null, timeout);
+    return tab;
   }
 
   async close() {
     if (this.context) await this.context.close().catch(() => {});
+    if (this.firefox) await this.firefox.close().catch(() => {});
     for (const s of this.servers) s.close();
     this.setTrustedOrigins(null);
     fs.rmSync(this.root, { recursive: true, force: true });

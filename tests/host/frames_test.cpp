@@ -94,7 +94,8 @@ class ServeTest : public ::testing::Test {
  protected:
   // No module is bound in this process: every token query fails softly, which is all the loop needs.
   tq::TokenQueries queries_;
-  host::RequestHandler handler_{queries_, [] { return tq::TrustedOrigins::FromText(L"https://bank.example"); }};
+  host::RequestHandler handler_{queries_, [] { return tq::TrustedOrigins::FromText(L"https://bank.example"); },
+                                nullptr};
 
   std::vector<nlohmann::json> Answers(const std::string& output) {
     StringInput out{output};
@@ -107,7 +108,8 @@ class ServeTest : public ::testing::Test {
   }
 };
 
-TEST_F(ServeTest, OneAnswerPerFrameAndTheExitCodeSaysWhyItEnded) {
+TEST_F(ServeTest, TheListFirstThenOneAnswerPerFrameAndTheExitCodeSaysWhyItEnded) {
+  const std::string kList = R"({"event":"origins","origins":["https://bank.example"]})";
   const std::string ok = R"({"id":1,"method":"GetKeyCount","params":[],"origin":"https://bank.example"})";
   const struct {
     const char* what;
@@ -115,13 +117,15 @@ TEST_F(ServeTest, OneAnswerPerFrameAndTheExitCodeSaysWhyItEnded) {
     host::ServeResult result;
     std::vector<std::string> answers;  // "result" or "error" per answer, with the id
   } rows[] = {
-      {"closed at once", "", host::kServedToEnd, {}},
-      {"two requests", host::EncodeFrame(ok) + host::EncodeFrame(ok), host::kServedToEnd, {"1 result", "1 result"}},
+      {"closed at once", "", host::kServedToEnd, {kList}},
+      {"two requests", host::EncodeFrame(ok) + host::EncodeFrame(ok), host::kServedToEnd,
+       {kList, "1 result", "1 result"}},
       {"garbage then a request", host::EncodeFrame("\x01\x02 not json") + host::EncodeFrame(ok), host::kServedToEnd,
-       {"null error", "1 result"}},
-      {"request then truncated", host::EncodeFrame(ok) + Le32(10) + "{\"id\"", host::kBrokenInput, {"1 result"}},
+       {kList, "null error", "1 result"}},
+      {"request then truncated", host::EncodeFrame(ok) + Le32(10) + "{\"id\"", host::kBrokenInput,
+       {kList, "1 result"}},
       {"too long ends the conversation", Le32(host::kMaxFrame + 1) + host::EncodeFrame(ok), host::kBrokenInput,
-       {"null error"}},
+       {kList, "null error"}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
@@ -133,8 +137,10 @@ TEST_F(ServeTest, OneAnswerPerFrameAndTheExitCodeSaysWhyItEnded) {
     }, handler_);
     EXPECT_EQ(result, row.result);
     std::vector<std::string> seen;
-    for (const auto& a : Answers(output))
-      seen.push_back(a["id"].dump() + (a.contains("result") ? " result" : " error"));
+    for (const auto& a : Answers(output)) {
+      seen.push_back(a.contains("event") ? a.dump()
+                                         : a["id"].dump() + (a.contains("result") ? " result" : " error"));
+    }
     EXPECT_EQ(seen, row.answers);
   }
 }

@@ -30,7 +30,8 @@ json Ask(int id, const char* method, const json& params = json::array()) {
   return {{"id", id}, {"method", method}, {"params", params}, {"origin", kBank}};
 }
 
-std::vector<json> Answers(const std::string& output) {
+// The answers after the list the host sends first, which must name `origins`.
+std::vector<json> Answers(const std::string& output, const json& origins = json::array({kBank})) {
   size_t at = 0;
   host::ByteReader read = [&](char* buffer, size_t size) {
     size_t n = std::min(size, output.size() - at);
@@ -43,6 +44,12 @@ std::vector<json> Answers(const std::string& output) {
   while (host::ReadFrame(read, &payload) == host::FrameStatus::kFrame)
     answers.push_back(json::parse(payload, nullptr, false));
   EXPECT_EQ(at, output.size()) << "the output holds a partial frame";
+  if (answers.empty()) {
+    ADD_FAILURE() << "the host did not send the list";
+    return answers;
+  }
+  EXPECT_EQ(answers.front(), (json{{"event", "origins"}, {"origins", origins}}));
+  answers.erase(answers.begin());
   return answers;
 }
 
@@ -114,6 +121,29 @@ TEST_F(HostProcessTest, LargestFrameIsReadWholeAndRequestsAreAnsweredInOrder) {
   EXPECT_EQ(Summary(Answers(host.output())), expected);
 }
 
+// Frames are bytes: a C runtime in text mode would end the input at 0x1A and write 0x0A as 0x0D 0x0A.
+TEST_F(HostProcessTest, LengthsAndTextsHoldingLineEndsAndControlZPassUnchanged) {
+  const std::string unknown = "unknown method: ";
+  // The request of this length begins with the bytes 1A 0D 0A; JSON allows the blanks that pad it.
+  std::string padded = Ask(1, "GetKeyCount").dump() + "\r\n";
+  padded += std::string(0x0A0D1Au - padded.size(), ' ');
+  // Answers whose lengths are 0x0A0D and 0x1A0A bytes: an unknown method's name is echoed in the error.
+  auto answerOfLength = [&](int id, size_t length) {
+    const size_t fixed = json({{"id", id}, {"error", unknown}}).dump().size();
+    return Frame(Ask(id, std::string(length - fixed, 'M').c_str()));
+  };
+  const std::string input = host::EncodeFrame(padded) + host::EncodeFrame(std::string("\x1a\r\n{", 4)) +
+                            answerOfLength(2, 0x0A0D) + answerOfLength(3, 0x1A0A) + Frame(Ask(4, "GetKeyCount"));
+  ASSERT_EQ(input.substr(0, 3), "\x1a\x0d\x0a");
+  hosttest::HostProcess host;
+  ASSERT_TRUE(host.started());
+  EXPECT_TRUE(host.Write(input));
+  host.CloseInput();
+  EXPECT_EQ(host.WaitExit(kPromptly), 0u);
+  EXPECT_EQ(Summary(Answers(host.output())),
+            (std::vector<std::string>{"1 1", "null error", "2 error", "3 error", "4 1"}));
+}
+
 TEST_F(HostProcessTest, WithoutAListEveryOriginIsRefused) {
   list_.Remove();
   hosttest::HostProcess host;
@@ -121,7 +151,7 @@ TEST_F(HostProcessTest, WithoutAListEveryOriginIsRefused) {
   EXPECT_TRUE(host.Write(Frame(Ask(1, "GetKeyCount")) + Frame(Ask(2, "InitKey", {"ABCDEF123456"}))));
   host.CloseInput();
   EXPECT_EQ(host.WaitExit(kPromptly), 0u);
-  const std::vector<json> answers = Answers(host.output());
+  const std::vector<json> answers = Answers(host.output(), json::array());
   ASSERT_EQ(answers.size(), 2u);
   for (const json& a : answers)
     EXPECT_EQ(a.value("error", "").rfind("this page's origin is not trusted", 0), 0u) << a.dump();

@@ -36,9 +36,19 @@ class RequestTest : public ::testing::Test {
   vdtest::ScopedSimTokenDir tokens_;
   tq::TokenQueries queries_;
   int listReads_ = 0;
-  host::RequestHandler handler_{queries_, [this] {
+  // What the user answers, and what each question named: the page's origin, then the token's label and serial.
+  bool userErases_ = false;
+  std::vector<std::string> asked_;
+  host::RequestHandler handler_{queries_,
+                                [this] {
                                   ++listReads_;
                                   return tq::TrustedOrigins::FromText(L"https://bank.example\nhttp://127.0.0.1:8080");
+                                },
+                                [this](const std::string& origin) -> tq::EraseConsent {
+                                  return [this, origin](const tq::EraseCandidate& c) {
+                                    asked_.push_back(origin + " " + c.label + " " + c.serial);
+                                    return userErases_;
+                                  };
                                 }};
 };
 
@@ -107,13 +117,34 @@ TEST_F(RequestTest, MalformedRequestsGetAnErrorAndTouchNoToken) {
   EXPECT_EQ(Ask(Request(9, "GetAllCertCn", json::array()))["result"], "Mallory High Serial,Alice Signer");
 }
 
-TEST_F(RequestTest, TheListIsReadForEveryRequestAndInitKeyFromAListedPageErasesTheToken) {
+TEST_F(RequestTest, TheListIsReadForEveryRequestAndInitKeyErasesOnlyWhatTheUserConfirms) {
   const int before = listReads_;
   Ask(Request(1, "GetKeyCount", json::array()));
   Ask(Request(2, "GetKeyCount", json::array(), "https://evil.example"));
   EXPECT_EQ(listReads_, before + 2);
-  EXPECT_EQ(Ask(Request(3, "InitKey", {"ABCDEF123456"})), (json{{"id", 3}, {"result", 0}}));
-  EXPECT_EQ(Ask(Request(4, "GetAllCertCn", json::array())), (json{{"id", 4}, {"result", ""}}));
+  // Asked with the page's origin as the list writes it, not as the request spelled it.
+  EXPECT_EQ(Ask(Request(3, "InitKey", {"ABCDEF123456"}, "HTTPS://Bank.Example:443")),
+            (json{{"id", 3}, {"result", 4099}}));
+  EXPECT_EQ(Ask(Request(4, "GetAllCertCn", json::array()))["result"], "Mallory High Serial,Alice Signer");
+  userErases_ = true;
+  EXPECT_EQ(Ask(Request(5, "InitKey", {"ABCDEF123456"})), (json{{"id", 5}, {"result", 0}}));
+  EXPECT_EQ(Ask(Request(6, "GetAllCertCn", json::array())), (json{{"id", 6}, {"result", ""}}));
+  // A refused page and a serial that matches no token are not asked about.
+  Ask(Request(7, "InitKey", {"ABCDEF123456"}, "https://evil.example"));
+  Ask(Request(8, "InitKey", {"NOSUCHTOKEN1"}));
+  EXPECT_EQ(asked_, (std::vector<std::string>{"https://bank.example Opalix Token ABCDEF123456",
+                                              "https://bank.example Opalix Token ABCDEF123456"}));
+}
+
+TEST_F(RequestTest, TheExtensionAsksForTheListButNoPageCan) {
+  const json list = {"https://bank.example", "http://127.0.0.1:8080"};
+  EXPECT_EQ(Ask(R"({"id":1,"method":"ListOrigins"})"), (json{{"id", 1}, {"result", list}}));
+  EXPECT_EQ(Ask(R"({"id":2,"method":"ListOrigins","params":[]})"), (json{{"id", 2}, {"result", list}}));
+  for (const char* request : {R"({"id":3,"method":"ListOrigins","params":[],"origin":"https://bank.example"})",
+                              R"({"id":3,"method":"ListOrigins","params":[1]})"}) {
+    EXPECT_EQ(Ask(request).value("error", ""), "ListOrigins takes no parameters and no page origin") << request;
+  }
+  EXPECT_EQ(json::parse(handler_.OriginsEvent()), (json{{"event", "origins"}, {"origins", list}}));
 }
 
 TEST(TextConversionTest, SerialsThatTheCodePageCannotHoldMatchNothing) {

@@ -14,13 +14,15 @@
 #include "text.h"
 #include "text_table.h"
 #include "command_texts.h"
+#include "erase_texts.h"
 #include "info_texts.h"
 #include "ui_texts.h"
 
 namespace {
 
 // Every subsystem's table of texts.
-const std::span<const vd::TextEntry> kTables[] = {vd::ui_text::kAll, vd::command_text::kAll, vd::info_text::kAll};
+const std::span<const vd::TextEntry> kTables[] = {vd::ui_text::kAll, vd::command_text::kAll, vd::info_text::kAll,
+                                                   vd::erase_text::kAll};
 
 using vdtest::ShippedStrings;
 

@@ -5,6 +5,7 @@
 
 #include "testsupport.h"
 #include "text.h"
+#include "trusted_list.h"
 
 namespace {
 
@@ -55,10 +56,12 @@ TEST_F(NphostCliTest, ReportsWhatKeepsItFromRunning) {
 }
 
 // Runs nphost from a folder of its own holding the plug-in and, if given, a stand-in for the token module;
-// the module is searched for in the current folder too, so the children run from there.
+// the module is searched for in the current folder too, so the children run from there. nphost's page is
+// listed, so that "InitKey" gets as far as the module.
 class NphostAloneTest : public NphostCliTest {
  protected:
   void Populate(const wchar_t* moduleStandIn) {
+    ASSERT_TRUE(list_.SetList({L"http://127.0.0.1"}));
     for (const wchar_t* file : {L"nphost.exe", L"npLumora.dll"})
       ASSERT_TRUE(::CopyFileW((vdtest::BinDir() + file).c_str(), (dir_ + file).c_str(), FALSE));
     if (moduleStandIn) {
@@ -78,6 +81,7 @@ class NphostAloneTest : public NphostCliTest {
     EXPECT_EQ(r.out, out) << vd::WideToAnsi(args);
   }
 
+  hosttest::ScopedTrustedOrigins list_;
   vdtest::TempDir alone_{L"nphostalone"};
   std::wstring dir_ = alone_.path() + L"\\";
   wchar_t previous_[MAX_PATH] = {};

@@ -1,10 +1,11 @@
-// "InitKey" erases a token, so with a list of trusted origins installed only the pages it names may call
-// it; the plug-in asks the browser for its page's origin. Without the list any page may, as before. The
-// read-only queries answer every page.
+// "InitKey" erases a token, so only the pages the installed list of trusted origins names may call it, and
+// only after the user agreed; the plug-in asks the browser for its page's origin. Without the list no page
+// may. The read-only queries answer every page.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include "erase_dialog.h"
 #include "plugin_page.h"
 #include "testsupport.h"
 #include "text.h"
@@ -23,30 +24,33 @@ struct Row {
   const wchar_t* list;  // origins separated by '|' (kMulti) or the REG_SZ text as written
   const char* pageOrigin;
   OriginStyle style;
-  bool initialises;
+  bool asked;       // the user is asked
+  bool initialises;  // and agrees: only a cancelled question stops it then
 };
 
 const Row kRows[] = {
-    {"no list: any page, as before", ListForm::kAbsent, L"", "http://elsewhere.example", OriginStyle::kOrigin, true},
-    {"no list, no window", ListForm::kAbsent, L"", "", OriginStyle::kNoWindow, true},
+    {"no list: no page", ListForm::kAbsent, L"", "http://elsewhere.example", OriginStyle::kOrigin, false, false},
+    {"no list, no window", ListForm::kAbsent, L"", "", OriginStyle::kNoWindow, false, false},
+    {"listed, the user cancels", ListForm::kMulti, L"https://bank.example", "https://bank.example",
+     OriginStyle::kOrigin, true, false},
     {"listed", ListForm::kMulti, L"http://127.0.0.1:8080|https://bank.example", "https://bank.example",
-     OriginStyle::kOrigin, true},
+     OriginStyle::kOrigin, true, true},
     {"listed, told by protocol and host", ListForm::kMulti, L"https://bank.example", "https://bank.example",
-     OriginStyle::kProtocolAndHost, true},
+     OriginStyle::kProtocolAndHost, true, true},
     {"listed with case, default port and slash", ListForm::kText, L"  HTTPS://Bank.Example:443/\r\nhttp://x.example",
-     "https://bank.example", OriginStyle::kOrigin, true},
-    {"other scheme", ListForm::kMulti, L"https://bank.example", "http://bank.example", OriginStyle::kOrigin, false},
-    {"other port", ListForm::kMulti, L"https://bank.example", "https://bank.example:8443", OriginStyle::kOrigin, false},
+     "https://bank.example", OriginStyle::kOrigin, true, true},
+    {"other scheme", ListForm::kMulti, L"https://bank.example", "http://bank.example", OriginStyle::kOrigin, false, false},
+    {"other port", ListForm::kMulti, L"https://bank.example", "https://bank.example:8443", OriginStyle::kOrigin, false, false},
     {"suffix of a listed host", ListForm::kMulti, L"https://bank.example", "https://bank.example.evil.example",
-     OriginStyle::kOrigin, false},
+     OriginStyle::kOrigin, false, false},
     {"listed host as a subdomain", ListForm::kMulti, L"https://bank.example", "https://evil.bank.example",
-     OriginStyle::kOrigin, false},
+     OriginStyle::kOrigin, false, false},
     {"a path is no origin", ListForm::kMulti, L"https://bank.example/login", "https://bank.example",
-     OriginStyle::kOrigin, false},
-    {"page without a window", ListForm::kMulti, L"https://bank.example", "", OriginStyle::kNoWindow, false},
-    {"opaque origin", ListForm::kMulti, L"https://bank.example", "null", OriginStyle::kOrigin, false},
-    {"empty list", ListForm::kEmptyMulti, L"", "https://bank.example", OriginStyle::kOrigin, false},
-    {"value of another type", ListForm::kDword, L"", "https://bank.example", OriginStyle::kOrigin, false},
+     OriginStyle::kOrigin, false, false},
+    {"page without a window", ListForm::kMulti, L"https://bank.example", "", OriginStyle::kNoWindow, false, false},
+    {"opaque origin", ListForm::kMulti, L"https://bank.example", "null", OriginStyle::kOrigin, false, false},
+    {"empty list", ListForm::kEmptyMulti, L"", "https://bank.example", OriginStyle::kOrigin, false, false},
+    {"value of another type", ListForm::kDword, L"", "https://bank.example", OriginStyle::kOrigin, false, false},
 };
 
 std::vector<std::wstring> Split(const std::wstring& text) {
@@ -102,17 +106,39 @@ TEST_F(PluginOriginTest, InitKeyOnlyFromListedPagesWhenThereIsAList) {
     {
       Page page;
       ASSERT_TRUE(page.ready());
+      vdtest::EraseDialogAnswerer user(row.initialises);
       // The read-only queries do not depend on the origin.
       EXPECT_EQ(page.Call("GetKeyCount"), "int 1");
       EXPECT_EQ(page.Call("InitKey", "ABCDEF123456"), row.initialises ? "int 0" : "int 4099");
       EXPECT_EQ(page.Call("GetAllCertCn"), row.initialises ? "string \"\"" : "string \"Alice Signer\"");
       // An empty serial is refused as such before the origin is asked.
       EXPECT_EQ(page.Call("InitKey", ""), "int 4101");
+      EXPECT_EQ(user.seen().size(), row.asked ? 1u : 0u);
     }
     // The window and location objects the plug-in asked for were all released, and their strings freed.
     EXPECT_EQ(nphost::LiveObjects(), objectsBefore);
     EXPECT_EQ(nphost::OutstandingAllocations(), 0);
   }
+}
+
+TEST_F(PluginOriginTest, TheQuestionNamesPageAndTokenAndCancelIsItsDefault) {
+  Ctl(L"reset");
+  Ctl(L"insert 1 --serial ABCDEF123456 --label \"Bank Token\"");
+  ASSERT_TRUE(list_.SetList({L"https://bank.example:8443"}));
+  nphost::SetPageOrigin("HTTPS://bank.example:8443");
+  Page page;
+  ASSERT_TRUE(page.ready());
+  vdtest::EraseDialogAnswerer user(false);
+  EXPECT_EQ(page.Call("InitKey", "ABCDEF123456"), "int 4099");
+  const std::vector<vdtest::EraseDialogSeen> seen = user.seen();
+  ASSERT_EQ(seen.size(), 1u);
+  const vdtest::EraseDialogSeen& q = seen[0];
+  EXPECT_EQ(q.request, L"The page https://bank.example:8443 asks to re-initialise the token \"Bank Token\" (serial "
+                       L"number ABCDEF123456).");
+  EXPECT_NE(q.warning.find(L"Every certificate and key on the token will be erased"), std::wstring::npos);
+  EXPECT_EQ(q.cancelButton, L"Cancel");
+  EXPECT_EQ(q.defaultButton, IDCANCEL);
+  EXPECT_TRUE(q.topmost);
 }
 
 }  // namespace

@@ -5,18 +5,25 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <thread>
+
 #include "cert_maker.h"
+#include "erase_dialog.h"
 #include "pkcs11.h"
 #include "plugin_page.h"
 #include "testsupport.h"
 #include "text.h"
+#include "trusted_list.h"
 
 using namespace plugintest;
 
 namespace {
 
+// nphost's page is listed, so "InitKey" reaches the token and the question; tests that get that far answer it.
 class PluginTokenTest : public ::testing::Test {
  protected:
+  void SetUp() override { ASSERT_TRUE(list_.SetList({L"http://127.0.0.1"})); }
   static void Ctl(const std::wstring& args) { vdtest::Tokenctl(args); }
   static std::wstring Cert(const wchar_t* name) { return L"\"" + vdtest::TestCert(name) + L"\""; }
   // Writes a made-up certificate into the token folder's neighbourhood and adds it to `slot`.
@@ -41,6 +48,7 @@ class PluginTokenTest : public ::testing::Test {
   }
 
   vdtest::ScopedSimTokenDir tokens_;
+  hosttest::ScopedTrustedOrigins list_;
   vdtest::TempDir files_{L"plugincerts"};
   int made_ = 0;
 };
@@ -85,7 +93,9 @@ TEST_F(PluginTokenTest, InitKeyNeedsTheExactSerial) {
     EXPECT_EQ(page.Call("InitKey", wrong), "int 4099") << wrong;
   }
   EXPECT_EQ(page.Call("GetAllCertCn"), "string \"Alice Signer\"");  // untouched by the misses
+  vdtest::EraseDialogAnswerer user(true);
   EXPECT_EQ(page.Call("InitKey", "ABCDEF123456"), "int 0");
+  EXPECT_EQ(user.seen().size(), 1u) << "asked once, and not about the misses";
   EXPECT_EQ(SessionsOn(2), 0u);
   EXPECT_EQ(page.Call("GetAllCertCn"), "string \"\"");  // a fresh token holds no objects
   vdtest::ProcessResult list = vdtest::RunTool(L"tokenctl.exe", L"list");
@@ -104,6 +114,7 @@ TEST_F(PluginTokenTest, TwoTokensCountButListNothing) {
   EXPECT_EQ(page.Call("GetSN"), "string \"\"");
   EXPECT_EQ(page.Call("GetAllCertCn"), "string \"\"");
   // Re-initialisation picks its token by serial, so it still works with two present.
+  vdtest::EraseDialogAnswerer user(true);
   EXPECT_EQ(page.Call("InitKey", "0123456789ABCDEF"), "int 0");
   EXPECT_EQ(page.Call("InitKey", "ABCDEF123456"), "int 0");
   EXPECT_EQ(SessionsOn(1), 0u);
@@ -220,10 +231,33 @@ TEST_F(PluginTokenTest, FailingVendorCallLeavesNoSession) {
   Ctl(L"insert 1 --serial ABCDEF123456");
   Ctl(L"add-cert 1 " + Cert(L"sign.der"));
   Ctl(L"fail E_InitToken 0x30");
+  vdtest::EraseDialogAnswerer user(true);
   Page page;
   EXPECT_EQ(page.Call("InitKey", "ABCDEF123456"), "int 4099");
   EXPECT_EQ(SessionsOn(1), 0u);
   EXPECT_EQ(page.Call("GetAllCertCn"), "string \"Alice Signer\"");
+}
+
+// The question may stay open for minutes: a token put in the slot meanwhile is not the one the user was
+// asked about, and keeps everything.
+TEST_F(PluginTokenTest, TokenSwappedWhileTheQuestionIsOpenIsNotErased) {
+  Ctl(L"insert 1 --serial ABCDEF123456");
+  Page page;
+  ASSERT_TRUE(page.ready());
+  std::optional<vdtest::EraseDialogSeen> asked;
+  std::thread user([&] {
+    asked = vdtest::AnswerEraseDialog(true, 20000, [] {
+      Ctl(L"remove 1");
+      Ctl(L"insert 1 --serial 0123456789ABCDEF --label Other");
+      Ctl(L"add-cert 1 " + Cert(L"sign.der"));
+    });
+  });
+  EXPECT_EQ(page.Call("InitKey", "ABCDEF123456"), "int 4099");
+  user.join();
+  ASSERT_TRUE(asked.has_value());
+  EXPECT_NE(asked->request.find(L"ABCDEF123456"), std::wstring::npos);
+  EXPECT_EQ(page.Call("GetAllCertCn"), "string \"Alice Signer\"");
+  EXPECT_EQ(SessionsOn(1), 0u);
 }
 
 TEST_F(PluginTokenTest, RefusedInitialisationFailsSoftly) {
