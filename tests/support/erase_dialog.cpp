@@ -49,13 +49,15 @@ void Press(HWND dlg, int button, DWORD timeoutMs) {
   while (::IsWindow(dlg) && ::IsWindowVisible(dlg) && ::GetTickCount() - start < timeoutMs) ::Sleep(kPollMs);
 }
 
+// `seenFirst` is told what the question says before it is answered: the caller may return as soon as the
+// question is gone.
 std::optional<EraseDialogSeen> AnswerOnce(bool erase, DWORD timeoutMs, const std::atomic<bool>* stop,
-                                          const std::function<void()>& beforeAnswer) {
+                                          const std::function<void(const EraseDialogSeen&)>& seenFirst) {
   const DWORD start = ::GetTickCount();
   for (;;) {
     if (HWND dlg = VisibleQuestion()) {
       EraseDialogSeen seen = Read(dlg);
-      if (beforeAnswer) beforeAnswer();
+      if (seenFirst) seenFirst(seen);
       Press(dlg, erase ? IDOK : IDCANCEL, 10000);
       return seen;
     }
@@ -68,16 +70,18 @@ std::optional<EraseDialogSeen> AnswerOnce(bool erase, DWORD timeoutMs, const std
 
 std::optional<EraseDialogSeen> AnswerEraseDialog(bool erase, DWORD timeoutMs,
                                                  const std::function<void()>& beforeAnswer) {
-  return AnswerOnce(erase, timeoutMs, nullptr, beforeAnswer);
+  return AnswerOnce(erase, timeoutMs, nullptr, [&](const EraseDialogSeen&) {
+    if (beforeAnswer) beforeAnswer();
+  });
 }
 
 EraseDialogAnswerer::EraseDialogAnswerer(bool erase) : erase_(erase) {
   thread_ = std::thread([this] {
     while (!stop_) {
-      if (auto seen = AnswerOnce(erase_, 200, &stop_, {})) {
+      AnswerOnce(erase_, 200, &stop_, [this](const EraseDialogSeen& seen) {
         std::lock_guard<std::mutex> lock(mutex_);
-        seen_.push_back(std::move(*seen));
-      }
+        seen_.push_back(seen);
+      });
     }
   });
 }

@@ -417,11 +417,12 @@ TEST_F(DialogTest, TrayIconAndMenuCommandsOpenTheWindowAndTheAboutBox) {
   ::ShowWindow(Hwnd(), SW_HIDE);
   std::atomic<bool> stop{false};
   std::thread chooser([&] {
+    // Keys that reach the menu before its loop runs are lost: while it stays open, choose again.
     while (!stop) {
       if (HWND menu = ::FindWindowW(L"#32768", nullptr); menu && ::IsWindowVisible(menu)) {
         ::PostMessageW(menu, WM_KEYDOWN, VK_DOWN, 0);
         ::PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
-        return;
+        ::Sleep(300);
       }
       ::Sleep(20);
     }
