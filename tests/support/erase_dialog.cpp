@@ -55,7 +55,9 @@ std::optional<EraseDialogSeen> AnswerOnce(bool erase, DWORD timeoutMs, const std
                                           const std::function<void(const EraseDialogSeen&)>& seenFirst) {
   const DWORD start = ::GetTickCount();
   for (;;) {
-    if (HWND dlg = VisibleQuestion()) {
+    HWND dlg = VisibleQuestion();
+    // A question caught while it opens has no texts yet: read it once it says what it asks.
+    if (dlg && !TextOf(::GetDlgItem(dlg, IDC_ERASE_REQUEST)).empty()) {
       EraseDialogSeen seen = Read(dlg);
       if (seenFirst) seenFirst(seen);
       Press(dlg, erase ? IDOK : IDCANCEL, 10000);
