@@ -121,6 +121,9 @@ bool StoreRegistrar::RegisterCertificate(CK_SLOT_ID slot, TokenCertificate& cert
     own = TokenKeys::Read(module_.Functions(), slot);
     keys = &own;
   }
+  // Without the whole key list nobody can tell whether the certificate's key is on the token: filed now, a
+  // certificate of the user's would land in ROOT, CA or ADDRESSBOOK for good. It waits for a whole read.
+  if (keys->ReadResult() != CKR_OK) return false;
   std::optional<std::vector<uint8_t>> modulus = ExtractModulus(context.get());
   const bool toMy = modulus && keys->KeyIsOnToken(cert.container, *modulus);
   const wchar_t* storeName = toMy ? L"MY" : ChooseStoreForCertificate(*context.get());
@@ -181,6 +184,8 @@ void StoreRegistrar::RegisterTokenCertificates(CK_SLOT_ID slot, const TokenKeys*
     own = TokenKeys::Read(module_.Functions(), slot);
     keys = &own;
   }
+  // A token read only in part files nothing: its certificates wait for a read that gets them all.
+  if (!it->readWhole || (keys && keys->ReadResult() != CKR_OK)) return;
   StoreBatch batch;
   for (TokenCertificate& cert : it->certificates) {
     RegisterCertificate(slot, cert, &batch, keys);
@@ -212,6 +217,14 @@ bool StoreRegistrar::PurgeRegistrations() {
 bool StoreRegistrar::PurgeSlot(CK_SLOT_ID slot, const std::wstring& slotDescription) {
   if (slotDescription.empty()) return false;  // no path to recognise the slot's entries by
   const std::wstring prefix = L"\\\\.\\" + slotDescription + L"\\";
+  // Another token in a slot of the same description has entries on the same path: those stay, or its
+  // certificates would be gone from MY until they could be read again.
+  std::vector<std::wstring> othersPaths;
+  for (const TokenRecord& t : tokens_) {
+    if (t.slot == slot || !EqualsNoCase(t.slotDescription, slotDescription)) continue;
+    for (const TokenCertificate& other : t.certificates)
+      if (auto path = ContainerPath(t.slot, other)) othersPaths.push_back(*path);
+  }
   std::vector<std::vector<uint8_t>> deleted;
   StoreBatch batch;
   HCERTSTORE my = batch.Get(L"MY");
@@ -221,8 +234,11 @@ bool StoreRegistrar::PurgeSlot(CK_SLOT_ID slot, const std::wstring& slotDescript
       my,
       [&](const CRYPT_KEY_PROV_INFO& info) {
         std::wstring_view container = info.pwszContainerName;
-        return EqualsNoCase(info.pwszProvName, csp) && container.size() >= prefix.size() &&
-               EqualsNoCase(container.substr(0, prefix.size()), prefix);
+        if (!EqualsNoCase(info.pwszProvName, csp) || container.size() < prefix.size() ||
+            !EqualsNoCase(container.substr(0, prefix.size()), prefix))
+          return false;
+        return std::none_of(othersPaths.begin(), othersPaths.end(),
+                            [&](const std::wstring& p) { return EqualsNoCase(container, p); });
       },
       &deleted);
   for (TokenRecord& t : tokens_) {

@@ -53,12 +53,14 @@ class StoreRegistrar {
       : module_(module), cspName_(cspName), tokens_(tokens) {}
 
   // True when the chosen store accepted the certificate. Sets the certificate's key spec. `keys` are the
-  // token's private keys read for the operation at hand; without them they are read here.
+  // token's private keys read for the operation at hand; without them they are read here. When they could
+  // not all be read, nothing is filed (false): where the certificate goes depends on them.
   bool RegisterCertificate(CK_SLOT_ID slot, TokenCertificate& cert, StoreBatch* batch = nullptr,
                            const TokenKeys* keys = nullptr);
   // True when MY could be searched; deletes the MY entries that this certificate's registration made.
   bool UnregisterCertificate(CK_SLOT_ID slot, const TokenCertificate& cert, StoreBatch* batch = nullptr);
-  // The keys, when given, were read in the operation that read the certificates.
+  // The keys, when given, were read in the operation that read the certificates. A token not read whole
+  // (or whose keys could not all be read) has nothing filed.
   void RegisterTokenCertificates(CK_SLOT_ID slot, const TokenKeys* keys = nullptr);
   void UnregisterTokenCertificates(CK_SLOT_ID slot, bool emptyList);
   // Registers again the certificates of other tokens equal to this one; true when all of them succeed.

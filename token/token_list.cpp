@@ -56,22 +56,26 @@ TokenCertificate MakeCertificate(CK_SLOT_ID slot, CK_OBJECT_HANDLE handle, std::
 
 }  // namespace
 
-CK_RV TokenManager::EnumerateTokens(bool homePage) {
+CK_RV TokenManager::EnumerateTokens(bool homePage, std::vector<CK_SLOT_ID>* unread) {
   // The list is read again from the tokens; what is registered stays registered and is registered again by
-  // the reads below. A token that cannot be read again keeps its record, so that its registrations are
-  // still known when it goes; a token that is gone has its registrations removed.
+  // the reads below. A token that cannot be read whole again keeps its record, so that its registrations
+  // are still known when it goes, and is reported for another read; a token that is gone has its
+  // registrations removed.
   std::vector<TokenRecord> previous;
   {
     CsLock lock(lock_);
     previous.swap(tokens_);
   }
-  std::vector<CK_SLOT_ID> gone;
-  auto keepPrevious = [&](CK_SLOT_ID slot) {
+  auto keepPrevious = [&](CK_SLOT_ID slot, bool readAgain) {
     auto it = std::find_if(previous.begin(), previous.end(), [&](const TokenRecord& t) { return t.slot == slot; });
-    if (it == previous.end()) return;
+    if (it == previous.end()) return false;
     CsLock lock(lock_);
-    if (!FindRecord(slot)) tokens_.push_back(std::move(*it));
+    if (!FindRecord(slot)) {
+      if (readAgain) it->readWhole = false;
+      tokens_.push_back(std::move(*it));
+    }
     previous.erase(it);
+    return true;
   };
   auto finish = [&](CK_RV rv) {
     // Slots the module no longer reports, or reports empty, lost their tokens.
@@ -87,7 +91,7 @@ CK_RV TokenManager::EnumerateTokens(bool homePage) {
   if (rv == CKR_OK && count > 0) rv = fl->C_GetSlotList(CK_TRUE, slots.data(), &again);
   if (rv != CKR_OK || again != count) {
     // Nothing could be learnt about the tokens: every record stays as it was.
-    while (!previous.empty()) keepPrevious(previous.front().slot);
+    while (!previous.empty()) keepPrevious(previous.front().slot, false);
     return rv;
   }
 
@@ -96,40 +100,35 @@ CK_RV TokenManager::EnumerateTokens(bool homePage) {
     CK_SLOT_INFO info{};
     last = fl->C_GetSlotInfo(slot, &info);
     if (last != CKR_OK) {
-      keepPrevious(slot);  // present or not, we cannot tell
+      keepPrevious(slot, false);  // present or not, we cannot tell
       continue;
     }
     if (!(info.flags & CKF_TOKEN_PRESENT)) continue;
     TokenKeys keys;
     bool complete = true;
-    if (AddToken(slot, &keys, &complete, &info) != CKR_OK) {
-      keepPrevious(slot);
+    TokenRecord fresh;
+    if (ReadToken(slot, &keys, &complete, &info, nullptr, &fresh) != CKR_OK) {
+      keepPrevious(slot, true);
+      if (unread) unread->push_back(slot);
       continue;
     }
-    if (!complete && HadMoreCertificates(previous, slot)) {
-      // A read that failed partway would forget registrations the earlier read made.
-      DropRecord(slot);
-      keepPrevious(slot);
-      continue;
+    if (!complete) {
+      // A read that failed partway decides nothing: an earlier record stays as it was, and otherwise what
+      // was read is listed with nothing filed. Either way the token is read again.
+      if (unread) unread->push_back(slot);
+      if (keepPrevious(slot, true)) continue;
     }
     previous.erase(std::remove_if(previous.begin(), previous.end(), [&](const TokenRecord& t) { return t.slot == slot; }),
                    previous.end());
+    {
+      CsLock lock(lock_);
+      tokens_.push_back(std::move(fresh));
+    }
+    if (!complete) continue;
     RegisterTokenCertificates(slot, &keys);
     if (homePage) LaunchHomePage(slot);
   }
   return finish(last);
-}
-
-bool TokenManager::HadMoreCertificates(const std::vector<TokenRecord>& previous, CK_SLOT_ID slot) const {
-  size_t now = 0;
-  {
-    CsLock lock(lock_);
-    for (const TokenRecord& t : tokens_)
-      if (t.slot == slot) now = t.certificates.size();
-  }
-  for (const TokenRecord& t : previous)
-    if (t.slot == slot) return t.certificates.size() > now;
-  return false;
 }
 
 void TokenManager::DropRecord(CK_SLOT_ID slot) {
@@ -145,6 +144,16 @@ void TokenManager::PurgeSlotRegistrations(CK_SLOT_ID slot, const std::wstring& s
 
 CK_RV TokenManager::AddToken(CK_SLOT_ID slot, TokenKeys* keys, bool* complete, const CK_SLOT_INFO* knownSlot,
                              const CK_TOKEN_INFO* knownToken) {
+  TokenRecord record;
+  CK_RV rv = ReadToken(slot, keys, complete, knownSlot, knownToken, &record);
+  if (rv != CKR_OK) return rv;
+  CsLock lock(lock_);
+  tokens_.push_back(std::move(record));
+  return CKR_OK;
+}
+
+CK_RV TokenManager::ReadToken(CK_SLOT_ID slot, TokenKeys* keys, bool* complete, const CK_SLOT_INFO* knownSlot,
+                              const CK_TOKEN_INFO* knownToken, TokenRecord* out) {
   CK_FUNCTION_LIST* fl = module_.Functions();
   if (!fl) return CKR_GENERAL_ERROR;
   // What the caller read a moment ago is not asked for again: every call is a round trip to the token.
@@ -165,10 +174,12 @@ CK_RV TokenManager::AddToken(CK_SLOT_ID slot, TokenKeys* keys, bool* complete, c
   record.slot = slot;
   record.slotDescription = AnsiToWide(FixedField(slotInfo.slotDescription, sizeof slotInfo.slotDescription));
   record.label = Utf8ToWide(FixedField(tokenInfo.label, sizeof tokenInfo.label));
-  rv = ReadTokenCertificates(record, keys, complete);
+  bool whole = true;
+  rv = ReadTokenCertificates(record, keys, &whole);
   if (rv != CKR_OK) return rv;
-  CsLock lock(lock_);
-  tokens_.push_back(std::move(record));
+  record.readWhole = whole;
+  if (complete) *complete = whole;
+  *out = std::move(record);
   return CKR_OK;
 }
 
@@ -239,22 +250,54 @@ TokenManager::InsertOutcome TokenManager::OnTokenInserted(CK_SLOT_ID slot, bool 
   CK_SLOT_INFO slotInfo{};
   CK_RV rv = fl->C_GetSlotInfo(slot, &slotInfo);
   if (rv == CKR_OK && !(slotInfo.flags & CKF_TOKEN_PRESENT)) return InsertOutcome::kNotTaken;
-  if (rv != CKR_OK) return InsertOutcome::kReadFailed;
+  bool listed = false;
+  {
+    CsLock lock(lock_);
+    if (const TokenRecord* record = FindRecord(slot)) {
+      // A second event for a token taken up whole changes nothing; one listed in part is read again.
+      if (record->readWhole) return InsertOutcome::kListed;
+      listed = true;
+    }
+  }
+  const InsertOutcome retry = listed ? InsertOutcome::kListedPartly : InsertOutcome::kReadFailed;
+  if (rv != CKR_OK) return retry;
   CK_TOKEN_INFO info{};
-  if (fl->C_GetTokenInfo(slot, &info) != CKR_OK) return InsertOutcome::kReadFailed;
-  if (HasToken(slot)) return InsertOutcome::kListed;
+  if (fl->C_GetTokenInfo(slot, &info) != CKR_OK) return retry;
   TokenKeys keys;
   bool complete = true;
-  if (AddToken(slot, &keys, &complete, &slotInfo, &info) != CKR_OK) return InsertOutcome::kReadFailed;
-  if (!complete && !lastAttempt) {
+  TokenRecord fresh;
+  if (ReadToken(slot, &keys, &complete, &slotInfo, &info, &fresh) != CKR_OK) return retry;
+  if (!complete) {
     // A read that failed partway would leave the user a token without (some of) its certificates: the
-    // caller reads it again shortly.
-    DropRecord(slot);
-    return InsertOutcome::kReadFailed;
+    // caller reads it again shortly. Until then an earlier listing stays; the last attempt lists what it
+    // read, with nothing filed, so that the user sees the token meanwhile.
+    if (listed || !lastAttempt) return retry;
+    CsLock lock(lock_);
+    tokens_.push_back(std::move(fresh));
+    greetingsDue_.push_back(slot);
+    return InsertOutcome::kListedPartly;
   }
+  // Read whole at last: this read replaces what was listed, and what that listing still had filed goes.
+  bool greet = !listed;
+  if (listed) {
+    UnregisterTokenCertificates(slot, true);
+    DropRecord(slot);
+    auto due = std::find(greetingsDue_.begin(), greetingsDue_.end(), slot);
+    greet = due != greetingsDue_.end();
+    if (greet) greetingsDue_.erase(due);
+  }
+  {
+    CsLock lock(lock_);
+    tokens_.push_back(std::move(fresh));
+  }
+  TakeUp(slot, info, keys, greet);
+  return InsertOutcome::kListed;
+}
+
+void TokenManager::TakeUp(CK_SLOT_ID slot, const CK_TOKEN_INFO& info, const TokenKeys& keys, bool greet) {
   // An uninitialised token is listed, but its certificates wait for the next enumeration.
   if (info.flags & CKF_TOKEN_INITIALIZED) RegisterTokenCertificates(slot, &keys);
-
+  if (!greet) return;
   std::vector<std::vector<uint8_t>> values;
   WithTokens([&](const std::vector<TokenRecord>& tokens) {
     for (const TokenRecord& t : tokens)
@@ -264,10 +307,10 @@ TokenManager::InsertOutcome TokenManager::OnTokenInserted(CK_SLOT_ID slot, bool 
   // Outside the lock: the warning is modal and the event worker must not wait for the user.
   CheckExpiry(values, kExpiryHorizonDays, expiryPrompt_);
   LaunchHomePage(slot);
-  return InsertOutcome::kListed;
 }
 
 void TokenManager::OnTokenRemoved(CK_SLOT_ID slot) {
+  greetingsDue_.erase(std::remove(greetingsDue_.begin(), greetingsDue_.end(), slot), greetingsDue_.end());
   std::wstring description;
   {
     CsLock lock(lock_);

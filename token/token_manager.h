@@ -40,20 +40,25 @@ class TokenManager {
   void StopMonitor(DWORD timeoutMs);
   bool IsMonitorRunning() const { return monitor_.IsRunning(); }
 
-  // Forgets the list and reads every present token again, registering its certificates.
-  CK_RV EnumerateTokens(bool homePage);
+  // Forgets the list and reads every present token again, registering its certificates. `unread` (when
+  // given) receives the present tokens that could not be read whole: read them again with OnTokenInserted.
+  CK_RV EnumerateTokens(bool homePage, std::vector<CK_SLOT_ID>* unread = nullptr);
   // Reads the token into the list. With `keys`, its private keys are read in the same session, for the
   // registration that follows.
   // *complete (when asked) tells whether every certificate could be read.
   // The slot's and token's information, when given, were read by the caller just before.
   CK_RV AddToken(CK_SLOT_ID slot, TokenKeys* keys = nullptr, bool* complete = nullptr,
                  const CK_SLOT_INFO* knownSlot = nullptr, const CK_TOKEN_INFO* knownToken = nullptr);
+  // AddToken without the listing: the record as read, for the caller to list.
+  CK_RV ReadToken(CK_SLOT_ID slot, TokenKeys* keys, bool* complete, const CK_SLOT_INFO* knownSlot,
+                  const CK_TOKEN_INFO* knownToken, TokenRecord* out);
   CK_RV ReadTokenCertificates(TokenRecord& record, TokenKeys* keys = nullptr, bool* complete = nullptr);
 
-  // What an insertion event came to: the token listed (also when it already was), no token to take (the
-  // slot is empty again), or a read that failed, which the caller may try again; the last attempt lists
-  // whatever could be read.
-  enum class InsertOutcome { kListed, kNotTaken, kReadFailed };
+  // What an insertion event came to: the token listed and read whole (also when it already was), no token
+  // to take (the slot is empty again), a read that failed (not listed), or a token listed with what could
+  // be read but not read whole (nothing of it filed). The caller reads the last two again later; a token
+  // listed in part is read again by the next call, and `lastAttempt` lists what a failed read got.
+  enum class InsertOutcome { kListed, kNotTaken, kReadFailed, kListedPartly };
   InsertOutcome OnTokenInserted(CK_SLOT_ID slot, bool lastAttempt = false);
   void OnTokenRemoved(CK_SLOT_ID slot);
   void OnObjectCreated(CK_SLOT_ID slot, CK_OBJECT_HANDLE handle);
@@ -92,8 +97,9 @@ class TokenManager {
  private:
   static unsigned __stdcall MonitorRoutine(void* selfSlot);
   TokenRecord* FindRecord(CK_SLOT_ID slot);
-  bool HadMoreCertificates(const std::vector<TokenRecord>& previous, CK_SLOT_ID slot) const;
   void DropRecord(CK_SLOT_ID slot);
+  // The insertion's own work once its token is read whole: filing, the expiry check, the home page.
+  void TakeUp(CK_SLOT_ID slot, const CK_TOKEN_INFO& info, const TokenKeys& keys, bool greet);
   // Removes every MY entry of ours whose container path names the slot, and registers again the copies
   // other tokens hold of what went.
   void PurgeSlotRegistrations(CK_SLOT_ID slot, const std::wstring& slotDescription);
@@ -110,6 +116,9 @@ class TokenManager {
   mutable CriticalSection lock_;
   ExpiryPrompt expiryPrompt_;
   std::vector<TokenRecord> tokens_;
+  // Tokens an insertion listed in part: their expiry check and home page wait for the read that gets them
+  // whole.
+  std::vector<CK_SLOT_ID> greetingsDue_;
   StoreRegistrar registrar_;
 };
 

@@ -37,6 +37,9 @@ struct TokenRecord {
   std::wstring slotDescription;
   std::wstring label;
   std::vector<TokenCertificate> certificates;  // in the order the module's search returned them
+  // False while the last read of the token did not get all of its objects: what it read is listed, but no
+  // certificate of it is filed until a read gets them all.
+  bool readWhole = true;
 };
 
 }  // namespace vd

@@ -378,13 +378,18 @@ TEST_F(Manager, InsertionWhoseReadFailsIsNotListedUntilReadWhole) {
     EXPECT_EQ(manager.OnTokenInserted(1), vd::TokenManager::InsertOutcome::kNotTaken) << "slot empty";
   }
   {
-    // The last attempt keeps what it could read.
+    // The last attempt lists what it could read, files nothing, and asks to be read again; the next read
+    // that gets everything files the certificate.
     vd::TokenManager manager;
     ASSERT_EQ(manager.Load(), CKR_OK);
     Tokenctl(L"insert 1");
-    EXPECT_EQ(manager.OnTokenInserted(1, true), vd::TokenManager::InsertOutcome::kListed);
+    EXPECT_EQ(manager.OnTokenInserted(1, true), vd::TokenManager::InsertOutcome::kListedPartly);
     EXPECT_TRUE(manager.HasToken(1));
     EXPECT_TRUE(manager.FindToken(1)->certificates.empty());
+    EXPECT_EQ(OurEntriesOnSlot(1), 0u);
+    EXPECT_EQ(manager.OnTokenInserted(1), vd::TokenManager::InsertOutcome::kListed);
+    EXPECT_EQ(manager.FindToken(1)->certificates.size(), 1u);
+    EXPECT_EQ(OurEntriesOnSlot(1), 1u);
     Tokenctl(L"fail --clear");
   }
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 
 #include "module_binding.h"
 #include "store_registrar.h"
@@ -132,6 +133,8 @@ TEST_F(Registration, KeysReadOnceAnswerAsTheSearchesDid) {
     std::wstring fault;              // tokenctl fail arguments, or empty
     size_t listed;                   // certificates the token list ends up with
     std::vector<Expect> entries;     // every store entry of these certificates, in store order
+    // For a read that did not complete: the entries once the token was read again, whole.
+    std::vector<Expect> afterReread = {};
   } rows[] = {
       {"a key with the right modulus under another container",
        {CertArg(L"enc.der") + L" --container Mine --id 0A", CertArg(L"enc.der") + L" --container Other --id 0B --key none"},
@@ -145,17 +148,31 @@ TEST_F(Registration, KeysReadOnceAnswerAsTheSearchesDid) {
         {L"sign.der", "MY", SlotPath(1, "S"), "2"}}},
       // The token's objects are read in one pass, certificates and keys alike (here: enc.der's certificate,
       // its key, sign.der's certificate, its key, root.der's certificate). A pass that fails keeps the
-      // certificates read before the failure, and its keys count as unread: the certificates go where
-      // their contents say, with the key spec of their usage, as when the key searches failed.
+      // certificates read before the failure but files none of them: without the keys, a certificate of
+      // the user's would go to ADDRESSBOOK for good. The next read, whole, files them where they belong.
       {"an object read failing partway",
        {CertArg(L"enc.der") + L" --container E --id 01", CertArg(L"sign.der") + L" --container S --id 03 --key sign",
         CertArg(L"root.der") + L" --key none"},
-       L"C_GetAttributeValue 0x30 --after 4 --times 1", 2,
-       {{L"enc.der", "ADDRESSBOOK", "-", "-"}, {L"sign.der", "ADDRESSBOOK", "-", "-"}}},
+       L"C_GetAttributeValue 0x30 --after 4 --times 1", 2, {},
+       {{L"enc.der", "MY", SlotPath(1, "E"), "1"}, {L"sign.der", "MY", SlotPath(1, "S"), "2"},
+        {L"root.der", "ROOT", "-", "-"}}},
       {"the search failing after its first answer",
        {CertArg(L"enc.der") + L" --container E --id 01", CertArg(L"sign.der") + L" --container S --id 03 --key sign"},
-       L"C_FindObjects 0x30 --after 1 --times 1", 2,
-       {{L"enc.der", "ADDRESSBOOK", "-", "-"}, {L"sign.der", "ADDRESSBOOK", "-", "-"}}},
+       L"C_FindObjects 0x30 --after 1 --times 1", 2, {},
+       {{L"enc.der", "MY", SlotPath(1, "E"), "1"}, {L"sign.der", "MY", SlotPath(1, "S"), "2"}}},
+  };
+  auto storeLines = [](const std::vector<Expect>& expected) {
+    auto all = ReadStores();
+    std::vector<std::string> got, want;
+    for (const wchar_t* name : {L"enc.der", L"expiring.der", L"sign.der", L"root.der"}) {
+      for (const StoreEntry& e : EntriesOf(all, name))
+        got.push_back(vd::WideToUtf8(name) + " " + e.store + " " + e.container + " " + e.keySpec);
+    }
+    for (const Expect& e : expected)
+      want.push_back(vd::WideToUtf8(e.cert) + " " + e.store + " " + e.container + " " + e.keySpec);
+    std::sort(got.begin(), got.end());
+    std::sort(want.begin(), want.end());
+    return std::make_pair(got, want);
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
@@ -170,18 +187,15 @@ TEST_F(Registration, KeysReadOnceAnswerAsTheSearchesDid) {
     auto token = manager.FindToken(1);
     ASSERT_TRUE(token.has_value());
     EXPECT_EQ(token->certificates.size(), r.listed);
-    for (const auto& c : token->certificates) EXPECT_TRUE(c.registered);
-    auto all = ReadStores();
-    std::vector<std::string> got, want;
-    for (const wchar_t* name : {L"enc.der", L"expiring.der", L"sign.der", L"root.der"}) {
-      for (const StoreEntry& e : EntriesOf(all, name))
-        got.push_back(vd::WideToUtf8(name) + " " + e.store + " " + e.container + " " + e.keySpec);
-    }
-    for (const Expect& e : r.entries)
-      want.push_back(vd::WideToUtf8(e.cert) + " " + e.store + " " + e.container + " " + e.keySpec);
-    std::sort(got.begin(), got.end());
-    std::sort(want.begin(), want.end());
+    EXPECT_EQ(token->readWhole, r.afterReread.empty());
+    for (const auto& c : token->certificates) EXPECT_EQ(c.registered, token->readWhole);
+    auto [got, want] = storeLines(r.entries);
     EXPECT_EQ(got, want);
+    if (r.afterReread.empty()) continue;
+    // As the window reads a token again after a failed read.
+    EXPECT_EQ(manager.OnTokenInserted(1), vd::TokenManager::InsertOutcome::kListed);
+    auto [gotAfter, wantAfter] = storeLines(r.afterReread);
+    EXPECT_EQ(gotAfter, wantAfter);
   }
 }
 
@@ -405,10 +419,65 @@ TEST_F(Registration, KilledWhileRegistering100CertificatesLeavesNothingStale) {
 
 namespace {
 
+// Two tokens at once: the pull of one removes its own entries and leaves the other's alone, whether their
+// slots' descriptions only begin alike (slots 1 and 10) or are the same (two readers of one kind). The other
+// token's entry is not even taken out and put back: its registration is never tried again.
+TEST_F(Registration, APullPurgesOnlyItsOwnTokensEntries) {
+  struct Row {
+    const char* name;
+    CK_SLOT_ID pulled, kept;
+    const wchar_t* sharedDescription;  // null: the module's own
+  } rows[] = {{"slots 1 and 10", 1, 10, nullptr}, {"two slots of one description", 2, 3, L"Card Reader"}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    tokentest::RemoveTestCertsFromStores();
+    Tokenctl(L"reset");
+    const std::wstring pulled = std::to_wstring(r.pulled), kept = std::to_wstring(r.kept);
+    Tokenctl(L"insert " + pulled);
+    Tokenctl(L"insert " + kept);
+    AddCert(pulled + L" " + CertArg(L"enc.der") + L" --container Pulled");
+    AddCert(kept + L" " + CertArg(L"sign.der") + L" --container Kept --key sign");
+    vd::ModuleBinding module;
+    ASSERT_EQ(module.Bind(vd::kProduct.moduleFile), CKR_OK);
+    ASSERT_EQ(module.Functions()->C_Initialize(nullptr), CKR_OK);
+    std::vector<vd::TokenRecord> tokens;
+    for (auto [slot, cert, container] : {std::tuple{r.pulled, L"enc.der", L"Pulled"}, {r.kept, L"sign.der", L"Kept"}}) {
+      vd::TokenRecord t;
+      t.slot = slot;
+      t.slotDescription =
+          r.sharedDescription ? r.sharedDescription : L"Simulated Token Slot " + std::to_wstring(slot);
+      vd::TokenCertificate c;
+      c.slot = slot;
+      c.value = vdtest::ReadFileBytes(vdtest::TestCert(cert));
+      c.container = container;
+      t.certificates.push_back(c);
+      tokens.push_back(t);
+    }
+    std::wstring csp = vd::kProduct.cspName;
+    vd::StoreRegistrar registrar(module, csp, tokens);
+    registrar.RegisterTokenCertificates(r.pulled);
+    registrar.RegisterTokenCertificates(r.kept);
+    tokens[1].certificates[0].keySpec = 0;  // a registration tried again would set it
+    registrar.UnregisterTokenCertificates(r.pulled, true);
+    EXPECT_TRUE(registrar.PurgeSlot(r.pulled, tokens[0].slotDescription));
+    auto all = ReadStores();
+    EXPECT_TRUE(EntriesOf(all, L"enc.der").empty());
+    const auto keptEntries = EntriesOf(all, L"sign.der");
+    ASSERT_EQ(keptEntries.size(), 1u);
+    EXPECT_EQ(keptEntries[0].store, "MY");
+    EXPECT_EQ(keptEntries[0].container, "\\\\.\\" + vd::WideToUtf8(tokens[1].slotDescription) + "\\Kept");
+    EXPECT_EQ(tokens[1].certificates[0].keySpec, 0u) << "the other token's entry was taken out and put back";
+    module.Functions()->C_Finalize(nullptr);
+  }
+}
+
 TEST_F(Registration, RestoreCopiesTakesEqualValuesOnly) {
-  // No module bound: no key is on any token, so copies go by contents (root.der to ROOT). A registration
-  // attempt shows in the key spec it writes back.
-  vd::ModuleBinding unbound;
+  // Four tokens without keys: copies go by contents (root.der to ROOT). A registration attempt shows in
+  // the key spec it writes back.
+  for (int slot = 1; slot <= 4; ++slot) Tokenctl(L"insert " + std::to_wstring(slot));
+  vd::ModuleBinding module;
+  ASSERT_EQ(module.Bind(vd::kProduct.moduleFile), CKR_OK);
+  ASSERT_EQ(module.Functions()->C_Initialize(nullptr), CKR_OK);
   std::wstring csp = vd::kProduct.cspName;
   std::vector<vd::TokenRecord> tokens;
   std::vector<uint8_t> root = vdtest::ReadFileBytes(vdtest::TestCert(L"root.der"));
@@ -427,13 +496,14 @@ TEST_F(Registration, RestoreCopiesTakesEqualValuesOnly) {
     t.certificates.push_back(c);
     tokens.push_back(t);
   }
-  vd::StoreRegistrar registrar(unbound, csp, tokens);
+  vd::StoreRegistrar registrar(module, csp, tokens);
   EXPECT_TRUE(registrar.RestoreCopies(tokens[0].certificates[0]));
   EXPECT_EQ(tokens[0].certificates[0].keySpec, 0u);  // itself: not a copy of itself
   EXPECT_EQ(tokens[1].certificates[0].keySpec, 0u);  // longer, same first bytes
   EXPECT_EQ(tokens[2].certificates[0].keySpec, 0u);  // shorter: never read past its end
   EXPECT_NE(tokens[3].certificates[0].keySpec, 0u);  // the equal one
   EXPECT_EQ(EntriesOf(ReadStores(), L"root.der").size(), 1u);
+  module.Functions()->C_Finalize(nullptr);
 }
 
 }  // namespace
