@@ -6,7 +6,7 @@
 # TREE/lanes/<n>.env says where lane n is (sourced by lane-env.sh); TREE/lanes/<n>.xvfb holds its display's
 # PID. Everything started here is detached from the caller's output, so that ctest does not wait for it.
 set -euo pipefail
-tree=$1; action=$2
+tree=$(cd "$1" && pwd); action=$2
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib.sh"
 dir="$tree/lanes"

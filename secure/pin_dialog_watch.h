@@ -10,6 +10,9 @@ namespace vd {
 struct PinDialogWatch {
   std::function<void(HWND dialog)> opened;  // always called on the caller's thread
   std::function<void()> closed;             // likewise, once, after the dialog ended
+  // Told true just before the switch to the isolated desktop and false once the home desktop is back, on
+  // every way out: meanwhile the caller's thread keeps dispatching, but nothing it opens would be seen.
+  std::function<void(bool isolated)> isolated;
 };
 
 }  // namespace vd

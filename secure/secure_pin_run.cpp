@@ -78,6 +78,23 @@ unsigned __stdcall PinThread(void* arg) {
   return 0;
 }
 
+// Tells the watch that the run leaves the home desktop, and, when it goes out of scope on whatever path,
+// that the home desktop is back: declared after the switch back is done on every path.
+class IsolationNotice {
+ public:
+  explicit IsolationNotice(const PinDialogWatch* watch) : watch_(watch) {
+    if (watch_ && watch_->isolated) watch_->isolated(true);
+  }
+  ~IsolationNotice() {
+    if (watch_ && watch_->isolated) watch_->isolated(false);
+  }
+  IsolationNotice(const IsolationNotice&) = delete;
+  IsolationNotice& operator=(const IsolationNotice&) = delete;
+
+ private:
+  const PinDialogWatch* watch_;
+};
+
 UniqueThread StartThread(unsigned(__stdcall* routine)(void*), PinDialogContext* ctx) {
   return UniqueThread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, routine, ctx, 0, nullptr)));
 }
@@ -132,6 +149,8 @@ SecureRunResult RunSecurePinDialog(CK_ULONG minimumLength, CK_ULONG maximumLengt
   ctx.desktop = desktop.Desktop();
   ctx.background = &background;
   ctx.controller = &controller;
+  // Every return below switches back first; the notice then says so.
+  IsolationNotice notice(watch);
   if (!desktop.SwitchTo()) {
     desktop.SwitchBack();
     return run;

@@ -18,6 +18,16 @@ constexpr int kNotificationSeconds = 10;
 // The shutdown waits this long for the prompt watcher's current round.
 constexpr DWORD kWatcherStopWaitMs = 5000;
 
+// The message boxes and dialogs of the window's thread, but the window itself: Cancel ends each, as Escape
+// would.
+BOOL CALLBACK CancelIfDialog(HWND w, LPARAM window) {
+  wchar_t cls[16] = {};
+  ::GetClassNameW(w, cls, 16);
+  if (w != reinterpret_cast<HWND>(window) && ::IsWindowVisible(w) && lstrcmpW(cls, L"#32770") == 0)
+    ::PostMessageW(w, WM_COMMAND, IDCANCEL, 0);
+  return TRUE;
+}
+
 }  // namespace
 
 CertManagerDlg::CertManagerDlg(UINT instanceMessage, DialogServices services)
@@ -40,6 +50,19 @@ bool CertManagerDlg::Create(HINSTANCE instance) {
 }
 
 INT_PTR CertManagerDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
+  ++handlerDepth_;
+  const INT_PTR result = Dispatch(msg, wp, lp);
+  // A terminate request that came during a command takes effect once the command's windows are closed:
+  // ending earlier would unload the module under the command's feet.
+  if (--handlerDepth_ == 0 && terminatePending_ && hwnd_) {
+    terminatePending_ = false;
+    exit_ = true;
+    ::DestroyWindow(hwnd_);
+  }
+  return result;
+}
+
+INT_PTR CertManagerDlg::Dispatch(UINT msg, WPARAM wp, LPARAM lp) {
   if (instanceMessage_ != 0 && msg == instanceMessage_) {
     OnInstanceMessage(wp);
     return FALSE;
@@ -127,7 +150,10 @@ BOOL CertManagerDlg::OnInitDialog() {
   ::SetDlgItemTextW(hwnd_, IDC_SET_NOTIFIER, Text(ui_text::kSetNotifierButton).c_str());
 
   if (!BindModule()) return TRUE;
-  services_.tokens->EnumerateTokens(false);
+  // Tokens read in part at start-up are read again as an insertion's are; the others were there before
+  // the window, and are not announced.
+  for (unsigned long key : services_.tokens->EnumerateTokens(false)) ScheduleRead(key, 1);
+  for (const TokenView& t : services_.tokens->Snapshot()) announced_.insert(t.key);
   if (!StartMonitor()) return TRUE;
   if (services_.settleDelayMs) ::Sleep(services_.settleDelayMs);
   AddTrayIconUnlessQuiet();
@@ -171,6 +197,11 @@ void CertManagerDlg::EndWithCancel() { ::ShowWindow(hwnd_, SW_HIDE); }
 void CertManagerDlg::OnInstanceMessage(WPARAM command) {
   switch (command) {
     case kInstanceTerminate:
+      if (handlerDepth_ > 1) {
+        terminatePending_ = true;
+        CancelModalCommands();
+        break;
+      }
       exit_ = true;
       ::DestroyWindow(hwnd_);
       break;
@@ -184,6 +215,12 @@ void CertManagerDlg::OnInstanceMessage(WPARAM command) {
     default:
       break;
   }
+}
+
+void CertManagerDlg::CancelModalCommands() {
+  ::EndMenu();
+  tokenDialogs_.CancelAll();
+  ::EnumThreadWindows(::GetCurrentThreadId(), CancelIfDialog, reinterpret_cast<LPARAM>(hwnd_));
 }
 
 void CertManagerDlg::OnTimer(UINT_PTR id) {
@@ -321,6 +358,8 @@ void CertManagerDlg::OnDestroy() {
   tray_.Remove();
   tray_.DestroyBalloon();
   worker_.CloseEvents();
+  heldEvents_.clear();
+  pendingReads_.clear();
   for (UINT_PTR t : {kBusyTimer, kStartTimer, kTrayRemovalTimer, kPinCheckTimer, kInsertRetryTimer})
     ::KillTimer(hwnd_, t);
   reminders_.Release();

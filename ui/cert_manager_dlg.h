@@ -10,7 +10,11 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "cert_tree.h"
 #include "main_ids.h"
@@ -61,10 +65,16 @@ class CertManagerDlg : public AttachedWindow {
 
  private:
   friend struct ::vd::WindowAttach;
+  // Counts how deep the dialog's handlers are nested: a message that arrives while one runs comes from
+  // the modal loop of a command (a dialog, a message box, the tray menu, the PIN change).
   INT_PTR OnMessage(UINT msg, WPARAM wp, LPARAM lp);
+  INT_PTR Dispatch(UINT msg, WPARAM wp, LPARAM lp);
 
   BOOL OnInitDialog();
   void OnInstanceMessage(WPARAM command);
+  // Cancels the modal windows the dialog's commands have open, so that a terminate request waiting for
+  // them takes effect.
+  void CancelModalCommands();
   void OnTimer(UINT_PTR id);
   void OnCommand(WORD id);
   void OnDestroy();
@@ -83,6 +93,9 @@ class CertManagerDlg : public AttachedWindow {
   void OnTokenEvent(WPARAM wp, LPARAM lp);
   // `attempt` counts the reads of this insertion that failed before.
   void OnTokenInserted(unsigned long key, int attempt = 0);
+  // Reads the token again later, further apart the more reads failed; a pull ends it.
+  void ScheduleRead(unsigned long key, int failedReads);
+  void ArmReadTimer();
   void OnInsertRetryTimer();
   void OnTokenRemoved(unsigned long key);
   void OnProgress(WORD code, unsigned long key, LPARAM extra);
@@ -98,6 +111,12 @@ class CertManagerDlg : public AttachedWindow {
   void RunForcedPinChangeCheck(unsigned long key);
   // The change-PIN command (pin_command.cpp): 1 when cancelled, else the result it reported.
   long ChangePin(unsigned long key, bool forced);
+  CK_RV ReadPinInfo(unsigned long key, CK_BYTE* out4);
+  // True when the token says no user-PIN try is left.
+  bool PinBlocked(unsigned long key);
+
+  // While the PIN dialog runs on the isolated desktop, token events wait (see OnTokenEvent).
+  void OnIsolatedRun(unsigned long key, bool started);
 
   HINSTANCE instance_ = nullptr;
   DialogServices services_;
@@ -113,7 +132,17 @@ class CertManagerDlg : public AttachedWindow {
   PromptWatcher watcher_;
   UsageReminders reminders_;
   OpenTokenDialogs tokenDialogs_;
-  std::map<unsigned long, int> insertRetries_;  // token key -> failed reads of its insertion so far
+  struct PendingRead {
+    int failedReads = 0;
+    DWORD due = 0;  // GetTickCount of the next read
+  };
+  std::map<unsigned long, PendingRead> pendingReads_;  // tokens to read again
+  std::set<unsigned long> announced_;                  // tokens whose insertion the user was told of
+  std::map<unsigned long, unsigned> removals_;         // pulls seen so far, per token key
+  int handlerDepth_ = 0;
+  bool terminatePending_ = false;
+  std::optional<unsigned long> isolatedRunKey_;           // the token whose PIN changes on the isolated desktop
+  std::vector<std::pair<WPARAM, LPARAM>> heldEvents_;     // token events held back during that run
 };
 
 }  // namespace vd

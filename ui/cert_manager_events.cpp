@@ -12,9 +12,11 @@ namespace vd {
 namespace {
 
 constexpr int kNotificationSeconds = 10;
-// A token whose read fails at insertion is read again this many times before it is left with what could
-// be read.
+// A token whose read fails at insertion is read again; after this many failed reads it is listed with
+// what could be read (and read again still).
 constexpr int kInsertRetries = 3;
+// The pause before the next read doubles with every failed one, up to this many times the first.
+constexpr UINT kMaxRetryFactor = 60;
 
 void Trace(const char* format, unsigned long value) {
   char line[64];
@@ -71,6 +73,14 @@ const ProgressRow* FindProgress(WORD code) {
 void CertManagerDlg::OnTokenEvent(WPARAM wp, LPARAM lp) {
   const WORD code = TokenEventCodeOf(wp);
   const unsigned long key = TokenEventSlotOf(wp);
+  // While the PIN dialog is on the isolated desktop, what an event opens (the expiry warning, another
+  // token's forced change) would open on the home desktop, out of the user's sight, and the run could not
+  // end until it closed. Events wait for the switch back; the pull of the token being changed ends the
+  // dialog at once.
+  if (isolatedRunKey_ && !(code == TOKEN_EVT_REMOVED && key == *isolatedRunKey_)) {
+    heldEvents_.emplace_back(wp, lp);
+    return;
+  }
   switch (code) {
     case TOKEN_EVT_INSERTED:
       OnTokenInserted(key);
@@ -114,7 +124,7 @@ void CertManagerDlg::OnProgress(WORD code, unsigned long key, LPARAM extra) {
   if (row.endBusy) tray_.EndBusy();
   if (row.reenumerate) {
     services_.tokens->UnregisterTokenCertificates(key);
-    services_.tokens->EnumerateTokens(false);
+    for (unsigned long unread : services_.tokens->EnumerateTokens(false)) ScheduleRead(unread, 1);
   }
   if (row.rebuildTree) RebuildTree();
 }
@@ -131,31 +141,79 @@ void CertManagerDlg::PerformObjectEvent(const TokenEventWorker::Event& e) {
 }
 
 void CertManagerDlg::OnTokenInserted(unsigned long key, int attempt) {
-  const bool read = services_.tokens->OnTokenInserted(key, attempt >= kInsertRetries);
-  if (read) {
-    insertRetries_.erase(key);
+  const TokenRead read = services_.tokens->OnTokenInserted(key, attempt >= kInsertRetries);
+  if (read == TokenRead::kWhole) {
+    pendingReads_.erase(key);
+    ArmReadTimer();
   } else {
-    insertRetries_[key] = attempt + 1;
-    ::SetTimer(hwnd_, kInsertRetryTimer, services_.insertRetryDelayMs, nullptr);
+    ScheduleRead(key, attempt + 1);
   }
-  ::KillTimer(hwnd_, kTrayRemovalTimer);
-  if (read && services_.tokens->HasToken(key)) {
+  // A read again tells the user only of a token it listed first: a retry that changed nothing must not
+  // keep the tray icon of a token that is gone, nor announce the token twice.
+  const bool listed = read != TokenRead::kFailed && services_.tokens->HasToken(key);
+  if (listed && (attempt == 0 || announced_.count(key) == 0)) {
+    ::KillTimer(hwnd_, kTrayRemovalTimer);
     if (!tray_.Shown() && !quiet_) tray_.Add(Text(ui_text::kReadyTip));
     tray_.ShowNotification(Text(ui_text::kInserted), kNotificationSeconds);
+    announced_.insert(key);
+    const unsigned pulls = removals_[key];
     RunForcedPinChangeCheck(key);
+    // Pulled while its PIN was being changed: the token is gone, and so is its reminder.
+    if (removals_[key] != pulls) return;
   }
-  reminders_.AddToken(key);
+  if (attempt == 0) reminders_.AddToken(key);
+}
+
+void CertManagerDlg::ScheduleRead(unsigned long key, int failedReads) {
+  const UINT first = services_.insertRetryDelayMs;
+  const int doublings = std::min(failedReads - 1, 16);
+  const UINT delay = std::min(first << doublings, first * kMaxRetryFactor);
+  pendingReads_[key] = {failedReads, ::GetTickCount() + delay};
+  ArmReadTimer();
+}
+
+void CertManagerDlg::ArmReadTimer() {
+  ::KillTimer(hwnd_, kInsertRetryTimer);
+  if (pendingReads_.empty()) return;
+  const DWORD now = ::GetTickCount();
+  LONG soonest = LONG_MAX;
+  for (const auto& [key, pending] : pendingReads_)
+    soonest = std::min(soonest, static_cast<LONG>(pending.due - now));
+  ::SetTimer(hwnd_, kInsertRetryTimer, static_cast<UINT>(std::max<LONG>(soonest, USER_TIMER_MINIMUM)), nullptr);
 }
 
 void CertManagerDlg::OnInsertRetryTimer() {
   ::KillTimer(hwnd_, kInsertRetryTimer);
-  const std::map<unsigned long, int> pending = insertRetries_;
-  for (const auto& [key, attempts] : pending) OnTokenInserted(key, attempts);
-  RebuildTree();
+  const std::vector<TokenView> before = services_.tokens->Snapshot();
+  const DWORD now = ::GetTickCount();
+  std::vector<std::pair<unsigned long, int>> due;
+  for (const auto& [key, pending] : pendingReads_)
+    if (static_cast<LONG>(pending.due - now) <= 0) due.emplace_back(key, pending.failedReads);
+  for (const auto& [key, failedReads] : due) {
+    // A pull while an earlier read announced the token ends its reads (OnTokenRemoved).
+    if (pendingReads_.count(key)) OnTokenInserted(key, failedReads);
+  }
+  ArmReadTimer();
+  // Rebuilding loses the selection: only for a list that changed.
+  if (services_.tokens->Snapshot() != before) RebuildTree();
+}
+
+void CertManagerDlg::OnIsolatedRun(unsigned long key, bool started) {
+  if (started) {
+    isolatedRunKey_ = key;
+    return;
+  }
+  isolatedRunKey_.reset();
+  // Handled in their order once the home desktop is on screen again.
+  for (const auto& [wp, lp] : heldEvents_) ::PostMessageW(hwnd_, kTokenEventMessage, wp, lp);
+  heldEvents_.clear();
 }
 
 void CertManagerDlg::OnTokenRemoved(unsigned long key) {
-  insertRetries_.erase(key);
+  pendingReads_.erase(key);
+  ArmReadTimer();
+  announced_.erase(key);
+  ++removals_[key];
   if (services_.tokens->HasToken(key)) tray_.ShowNotification(Text(ui_text::kRemoved), kNotificationSeconds);
   tokenDialogs_.EndFor(key);
   services_.tokens->OnTokenRemoved(key);
@@ -173,7 +231,8 @@ void CertManagerDlg::RunForcedPinChangeCheck(unsigned long key) {
   // A wrong old PIN asks again; anything that goes wrong inside the flow ends the check quietly, since it
   // runs from timers and event handlers that have nobody to report to.
   try {
-    while (ChangePin(key, true) == static_cast<long>(CKR_PIN_INCORRECT)) {
+    // Until the token is blocked: past the last try the dialog has nothing left to ask.
+    while (ChangePin(key, true) == static_cast<long>(CKR_PIN_INCORRECT) && !PinBlocked(key)) {
     }
   } catch (...) {
   }

@@ -19,6 +19,11 @@ void OpenTokenDialogs::EndFor(unsigned long key) {
   }
 }
 
+void OpenTokenDialogs::CancelAll() const {
+  for (const auto* dialogs : {&pin_, &name_})
+    for (const auto& [key, dialog] : *dialogs) ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+}
+
 void OpenTokenDialogs::Clear() {
   pin_.clear();
   name_.clear();

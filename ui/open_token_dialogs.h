@@ -17,6 +17,8 @@ class OpenTokenDialogs {
   HWND Find(Kind kind, unsigned long key) const;
   // Tells every dialog open for the token that it went, and forgets them.
   void EndFor(unsigned long key);
+  // Cancels every open dialog, as its Cancel button would; they leave as they close.
+  void CancelAll() const;
   void Clear();
 
  private:

@@ -49,17 +49,26 @@ std::wstring PinChangeMessage(CK_RV result, const std::function<CK_RV(CK_BYTE* o
   return text;
 }
 
+CK_RV CertManagerDlg::ReadPinInfo(unsigned long key, CK_BYTE* out4) {
+  AuxFunctionList* aux = services_.tokens->AuxFunctions();
+  return aux && aux->getPinInfo ? aux->getPinInfo(key, out4) : CKR_FUNCTION_NOT_SUPPORTED;
+}
+
+bool CertManagerDlg::PinBlocked(unsigned long key) {
+  CK_BYTE info[4] = {};
+  return ReadPinInfo(key, info) == CKR_OK && info[kTriesLeftByte] == 0;
+}
+
 long CertManagerDlg::ChangePin(unsigned long key, bool forced) {
   CK_FUNCTION_LIST* fl = services_.tokens->Functions();
-  AuxFunctionList* aux = services_.tokens->AuxFunctions();
   PinDialogWatch watch;
   watch.opened = [this, key](HWND dialog) { tokenDialogs_.Enter(OpenTokenDialogs::Kind::ChangePin, key, dialog); };
   watch.closed = [this, key] { tokenDialogs_.Leave(OpenTokenDialogs::Kind::ChangePin, key); };
+  watch.isolated = [this, key](bool isolated) { OnIsolatedRun(key, isolated); };
   const CK_RV result = ChangeUserPin(fl, key, forced, watch);
-  if (result == kPinChangeCancelled) return static_cast<long>(result);
-  const std::wstring message = PinChangeMessage(result, [aux, key](CK_BYTE* out) {
-    return aux && aux->getPinInfo ? aux->getPinInfo(key, out) : CKR_FUNCTION_NOT_SUPPORTED;
-  });
+  // A terminate request waits for no answer: the program is about to end.
+  if (result == kPinChangeCancelled || terminatePending_) return static_cast<long>(result);
+  const std::wstring message = PinChangeMessage(result, [this, key](CK_BYTE* out) { return ReadPinInfo(key, out); });
   ::MessageBoxW(hwnd_, message.c_str(), Text(ui_text::kMessageCaption).c_str(), MB_OK | MB_ICONINFORMATION);
   return static_cast<long>(result);
 }

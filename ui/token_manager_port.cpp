@@ -11,10 +11,21 @@ class TokenManagerPort final : public TokenPort {
   explicit TokenManagerPort(ExpiryPrompt expiryPrompt) { manager_.SetExpiryPrompt(std::move(expiryPrompt)); }
   bool Load() override { return manager_.Load() == CKR_OK; }
   void Unload() override { manager_.Unload(); }
-  void EnumerateTokens(bool withHomePage) override { manager_.EnumerateTokens(withHomePage); }
+  std::vector<unsigned long> EnumerateTokens(bool withHomePage) override {
+    std::vector<CK_SLOT_ID> unread;
+    manager_.EnumerateTokens(withHomePage, &unread);
+    return {unread.begin(), unread.end()};
+  }
   bool StartMonitor(HWND target, UINT message) override { return manager_.StartMonitor(target, message) == CKR_OK; }
-  bool OnTokenInserted(unsigned long key, bool lastAttempt) override {
-    return manager_.OnTokenInserted(key, lastAttempt) != TokenManager::InsertOutcome::kReadFailed;
+  TokenRead OnTokenInserted(unsigned long key, bool lastAttempt) override {
+    switch (manager_.OnTokenInserted(key, lastAttempt)) {
+      case TokenManager::InsertOutcome::kReadFailed:
+        return TokenRead::kFailed;
+      case TokenManager::InsertOutcome::kListedPartly:
+        return TokenRead::kPartly;
+      default:
+        return TokenRead::kWhole;
+    }
   }
   void OnTokenRemoved(unsigned long key) override { manager_.OnTokenRemoved(key); }
   void OnObjectCreated(unsigned long key, unsigned long object) override { manager_.OnObjectCreated(key, object); }

@@ -23,22 +23,29 @@ struct CertificateView {
   std::wstring displayName;
   std::vector<uint8_t> value;  // DER
   bool registered = false;
+  bool operator==(const CertificateView&) const = default;
 };
 struct TokenView {
   unsigned long key = 0;  // slot id
   std::wstring label;
   std::vector<CertificateView> certificates;
+  bool operator==(const TokenView&) const = default;
 };
+
+// What reading an inserted token came to: read whole (also when there was no token to take), listed with
+// what could be read but to be read again, or not listed and to be read again.
+enum class TokenRead { kWhole, kPartly, kFailed };
 
 class TokenPort {
  public:
   virtual ~TokenPort() = default;
   virtual bool Load() = 0;  // true when the module is bound (also when it already was)
   virtual void Unload() = 0;
-  virtual void EnumerateTokens(bool withHomePage) = 0;
+  // The present tokens that could not be read whole: the window reads them again as it does at insertion.
+  virtual std::vector<unsigned long> EnumerateTokens(bool withHomePage) = 0;
   virtual bool StartMonitor(HWND target, UINT message) = 0;
-  // False when a present token could not be read; the window then tries again a few times.
-  virtual bool OnTokenInserted(unsigned long key, bool lastAttempt) = 0;
+  // `lastAttempt`: a read that fails partway lists what it got.
+  virtual TokenRead OnTokenInserted(unsigned long key, bool lastAttempt) = 0;
   virtual void OnTokenRemoved(unsigned long key) = 0;
   virtual void OnObjectCreated(unsigned long key, unsigned long object) = 0;
   virtual void OnObjectDestroyed(unsigned long key, unsigned long object) = 0;

@@ -19,6 +19,7 @@ struct Call {
   unsigned long key = 0;
   unsigned long object = 0;
   DWORD thread = 0;
+  DWORD tick = 0;  // GetTickCount when it was made
 };
 
 // The tokens "present" are what the test puts into `tokens`; each call is logged.
@@ -33,6 +34,8 @@ class FakeTokens final : public vd::TokenPort {
     bool monitorOk = true;
     DWORD objectDelayMs = 0;  // how long an object event keeps the worker busy
     int failedReads = 0;      // insertions that report a token they could not read
+    int partlyReads = 0;      // then insertions that list a token read in part
+    std::vector<unsigned long> unreadAtEnumeration;  // tokens an enumeration could not read whole
     // Events handed to the dialog when its monitor starts, before its worker exists.
     std::vector<std::pair<WPARAM, LPARAM>> eventsAtMonitorStart;
 
@@ -58,7 +61,11 @@ class FakeTokens final : public vd::TokenPort {
   explicit FakeTokens(Shared* s) : s_(s) {}
   bool Load() override { return Log("Load"), s_->loadOk; }
   void Unload() override { Log("Unload"); }
-  void EnumerateTokens(bool) override { Log("EnumerateTokens"); }
+  std::vector<unsigned long> EnumerateTokens(bool) override {
+    Log("EnumerateTokens");
+    std::lock_guard<std::mutex> g(s_->lock);
+    return s_->unreadAtEnumeration;
+  }
   bool StartMonitor(HWND target, UINT message) override {
     Log("StartMonitor");
     auto events = std::move(s_->eventsAtMonitorStart);
@@ -66,14 +73,18 @@ class FakeTokens final : public vd::TokenPort {
     for (auto [wp, lp] : events) ::SendMessageW(target, message, wp, lp);
     return s_->monitorOk;
   }
-  bool OnTokenInserted(unsigned long key, bool lastAttempt) override {
+  vd::TokenRead OnTokenInserted(unsigned long key, bool lastAttempt) override {
     Log(lastAttempt ? "OnTokenInsertedLast" : "OnTokenInserted", key);
     std::lock_guard<std::mutex> g(s_->lock);
     if (s_->failedReads > 0) {
       --s_->failedReads;
-      return false;
+      return vd::TokenRead::kFailed;
     }
-    return true;
+    if (s_->partlyReads > 0) {
+      --s_->partlyReads;
+      return vd::TokenRead::kPartly;
+    }
+    return vd::TokenRead::kWhole;
   }
   void OnTokenRemoved(unsigned long key) override {
     Log("OnTokenRemoved", key);
@@ -110,7 +121,7 @@ class FakeTokens final : public vd::TokenPort {
  private:
   void Log(const char* what, unsigned long key = 0, unsigned long object = 0) {
     std::lock_guard<std::mutex> g(s_->lock);
-    s_->calls.push_back({what, key, object, ::GetCurrentThreadId()});
+    s_->calls.push_back({what, key, object, ::GetCurrentThreadId(), ::GetTickCount()});
   }
   Shared* s_;
 };

@@ -1,6 +1,9 @@
 // The window's change-PIN command: the message for each result, and the forced change of a token that
 // demands a new PIN, through the real window, token manager and simulated token.
 #include <gtest/gtest.h>
+#include <windows.h>
+
+#include <commctrl.h>
 
 #include <atomic>
 #include <functional>
@@ -109,6 +112,128 @@ TEST(ForcedPinChange, AskedAtInsertionAgainAfterAWrongOldPinUntilChanged) {
   EXPECT_EQ(messages[1], L"Change user PIN successfully!");
   Pump(500);
   EXPECT_EQ(FindTopLevel(L"Change User PIN", 500), nullptr) << "no further prompt once the PIN changed";
+  ::DestroyWindow(dialog.hwnd());
+}
+
+// A terminate request (what "vardeck -t" broadcasts, as an uninstaller runs it) while the PIN dialog is
+// open, then the user's PINs and OK: the window ends once the dialog did, without calling into the module
+// it unloads, and the token keeps one of its two PINs.
+TEST(PinChangeTerminate, TheWindowEndsOnceThePinDialogDid) {
+  struct Row {
+    const char* name;
+    bool forced;
+  } rows[] = {{"a forced change, in the plain dialog", true}, {"the command, on the isolated desktop", false}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    vdtest::ScopedSimTokenDir sim;
+    vdtest::ScopedLanguage english(L"");
+    vd::DialogServices services;
+    services.tokens = vd::MakeTokenManagerPort(nullptr);
+    services.popups = vd::MakeDefaultPopupPort();
+    services.settleDelayMs = 0;
+    bool inserted = false;
+    services.notificationObserver = [&](const std::wstring& text, int) { inserted |= text == L"USBKey is inserted!"; };
+    const UINT instanceMessage = ::RegisterWindowMessageW(L"vardeck-pin-terminate-test");
+    vd::CertManagerDlg dialog(instanceMessage, std::move(services));
+    ASSERT_TRUE(dialog.Create(::GetModuleHandleW(nullptr)));
+    Pump(300);
+    const HWND window = dialog.hwnd();
+
+    // Inside the dialog's modal loop, as soon as it is open: the request, then the user.
+    static struct Script {
+      vd::CertManagerDlg* dialog = nullptr;
+      HWND window = nullptr;
+      UINT instanceMessage = 0;
+      std::thread user;
+    } script;
+    script.dialog = &dialog;
+    script.window = window;
+    script.instanceMessage = instanceMessage;
+    const UINT_PTR timer = ::SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR id, DWORD) {
+      HWND pin = script.dialog->TokenDialogs().Find(vd::OpenTokenDialogs::Kind::ChangePin, 1);
+      if (!pin) return;
+      ::KillTimer(nullptr, id);
+      ::PostMessageW(script.window, script.instanceMessage, vd::kInstanceTerminate, 0);
+      script.user = std::thread([pin] {
+        sectest::OnDialogsDesktop(pin, [pin] {
+          sectest::Type(pin, IDC_OLD_PIN, L"246802");
+          sectest::Type(pin, IDC_NEW_PIN, L"Abc12345");
+          sectest::Type(pin, IDC_CONFIRM_PIN, L"Abc12345");
+          sectest::Click(pin, IDOK);
+        });
+      });
+    });
+    Tokenctl(r.forced ? L"insert 1 --pin 246802 --tries 6 --pin-to-be-changed" : L"insert 1 --pin 246802 --tries 6");
+    if (!r.forced) {
+      ASSERT_TRUE(vdtest::PumpUntil([&] { return inserted; }, 10000));
+      Pump(100);  // the insertion's tree is built
+      HWND tree = ::GetDlgItem(window, IDC_CERT_TREE);
+      TreeView_SelectItem(tree, TreeView_GetRoot(tree));
+      ::PostMessageW(window, WM_COMMAND, IDC_CHANGE_PIN, 0);
+    }
+    EXPECT_TRUE(vdtest::PumpUntil([&] { return !::IsWindow(window); }, 30000)) << "the window stayed";
+    ::KillTimer(nullptr, timer);
+    if (script.user.joinable()) script.user.join();
+    const DWORD oldPin = vdtest::RunTool(L"host_pin_check.exe", L"1 246802").exitCode;
+    const DWORD newPin = oldPin == 0 ? 1 : vdtest::RunTool(L"host_pin_check.exe", L"1 Abc12345").exitCode;
+    EXPECT_TRUE(oldPin == 0 || newPin == 0) << "the token knows neither PIN";
+  }
+}
+
+// A second token, with a certificate that expires in 10 days, plugged in while the PIN dialog is on the
+// isolated desktop: its expiry warning waits until the home desktop is back, where the user sees it.
+TEST(PinChangeIsolatedRun, TokenEventsWaitForTheSwitchBack) {
+  vdtest::ScopedSimTokenDir sim;
+  vdtest::ScopedLanguage english(L"");
+  Tokenctl(L"insert 2");
+  Tokenctl(L"add-cert 2 \"" + vdtest::TestCert(L"expiring.der") + L"\"");
+  Tokenctl(L"remove 2");
+  static struct Script {
+    vd::CertManagerDlg* dialog = nullptr;
+    int step = 0;
+    bool warnedDuringRun = false;
+    bool warned = false;
+    bool pinDialogOpenAtWarning = false;
+  } script;
+  script = {};
+  vd::DialogServices services;
+  vd::ResetExpiryWarnings();
+  services.tokens = vd::MakeTokenManagerPort([](int) {
+    script.warned = true;
+    script.pinDialogOpenAtWarning =
+        script.dialog->TokenDialogs().Find(vd::OpenTokenDialogs::Kind::ChangePin, 1) != nullptr;
+    return false;
+  });
+  services.popups = vd::MakeDefaultPopupPort();
+  services.settleDelayMs = 0;
+  bool inserted = false;
+  services.notificationObserver = [&](const std::wstring& text, int) { inserted |= text == L"USBKey is inserted!"; };
+  vd::CertManagerDlg dialog(::RegisterWindowMessageW(L"vardeck-isolated-run-test"), std::move(services));
+  script.dialog = &dialog;
+  ASSERT_TRUE(dialog.Create(::GetModuleHandleW(nullptr)));
+  Tokenctl(L"insert 1 --pin 246802");
+  ASSERT_TRUE(vdtest::PumpUntil([&] { return inserted; }, 10000));
+  Pump(100);
+  HWND tree = ::GetDlgItem(dialog.hwnd(), IDC_CERT_TREE);
+  TreeView_SelectItem(tree, TreeView_GetRoot(tree));
+
+  // Inside the run's loop: once the dialog is open, the second token; a while later, Cancel.
+  const UINT_PTR timer = ::SetTimer(nullptr, 0, 100, [](HWND, UINT, UINT_PTR id, DWORD) {
+    HWND pin = script.dialog->TokenDialogs().Find(vd::OpenTokenDialogs::Kind::ChangePin, 1);
+    if (!pin) return;
+    if (script.step == 0) Tokenctl(L"insert 2");
+    // The insertion reaches the window within a few ticks, and is held.
+    if (++script.step < 15) return;
+    script.warnedDuringRun = script.warned;
+    ::KillTimer(nullptr, id);
+    ::PostMessageW(pin, WM_COMMAND, IDCANCEL, 0);
+  });
+  ::PostMessageW(dialog.hwnd(), WM_COMMAND, IDC_CHANGE_PIN, 0);
+  EXPECT_TRUE(vdtest::PumpUntil([&] { return script.warned; }, 20000)) << "no warning for the second token";
+  ::KillTimer(nullptr, timer);
+  EXPECT_GE(script.step, 15) << "the PIN dialog never opened";
+  EXPECT_FALSE(script.warnedDuringRun) << "warned while the home desktop was out of sight";
+  EXPECT_FALSE(script.pinDialogOpenAtWarning);
   ::DestroyWindow(dialog.hwnd());
 }
 

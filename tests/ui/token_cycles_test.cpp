@@ -4,10 +4,13 @@
 
 #include <windows.h>
 #include <psapi.h>
+#include <winternl.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <map>
+#include <string>
 
 #include "cert_manager_dlg.h"
 #include "testsupport.h"
@@ -35,6 +38,27 @@ DWORD HandleWatermark() {
   ::CloseHandle(probe);
   return value;
 }
+// The kinds of the handles the process holds, counted: what a growth consists of.
+std::string HandleCensus() {
+  std::map<std::wstring, int> kinds;
+  for (uintptr_t value = 4; value < 4 * 8192; value += 4) {
+    HANDLE h = reinterpret_cast<HANDLE>(value);
+    DWORD flags = 0;
+    if (!::GetHandleInformation(h, &flags)) continue;
+    alignas(8) BYTE buffer[512] = {};
+    ULONG size = 0;
+    if (NtQueryObject(h, ObjectTypeInformation, buffer, sizeof buffer, &size) != 0) {
+      ++kinds[L"?"];
+      continue;
+    }
+    const auto* info = reinterpret_cast<const PUBLIC_OBJECT_TYPE_INFORMATION*>(buffer);
+    ++kinds[std::wstring(info->TypeName.Buffer, info->TypeName.Length / sizeof(wchar_t))];
+  }
+  std::string out;
+  for (const auto& [kind, n] : kinds) out += std::string(kind.begin(), kind.end()) + " " + std::to_string(n) + ", ";
+  return out;
+}
+
 Usage CurrentUsage() {
   Usage u;
   ::GetProcessHandleCount(::GetCurrentProcess(), &u.handles);
@@ -92,7 +116,7 @@ TEST(TokenCycles, EveryInsertionAndRemovalIsSeenOnceWithoutStaleEntriesOrGrowth)
   Usage end = CurrentUsage();
   std::printf("cycles %d: handles %lu -> %lu, committed bytes %zu -> %zu\n", cycles, warm.handles, end.handles,
               static_cast<size_t>(warm.privateBytes), static_cast<size_t>(end.privateBytes));
-  EXPECT_LE(end.handles, warm.handles + 16);
+  EXPECT_LE(end.handles, warm.handles + 16) << "handles held: " << HandleCensus();
   EXPECT_LE(end.gdiObjects, warm.gdiObjects + 4);
   EXPECT_LE(end.userObjects, warm.userObjects + 4);
   EXPECT_EQ(end.sessions, 0u) << "no token is in, so no session may be open";
