@@ -14,6 +14,7 @@
 #include "handles.h"
 #include "module_binding.h"
 #include "pkcs11.h"
+#include "pkcs11_session.h"
 #include "product.h"
 #include "store_registrar.h"
 #include "token_types.h"
