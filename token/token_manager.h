@@ -65,7 +65,7 @@ class TokenManager {
   void SetExpiryPrompt(ExpiryPrompt prompt) { expiryPrompt_ = std::move(prompt); }
 
   void LaunchHomePage(CK_SLOT_ID slot);
-  // "PopFlag" under the installation key.
+  // "PopFlag" under the installation key; absent means off, and the key is never created.
   static bool IsHomePageEnabled();
   static bool SetHomePageEnabled(bool enabled);
 
