@@ -47,8 +47,8 @@ T ModuleExport(HMODULE module, const char* name) {
 
 }  // namespace
 
-const ModuleNeeds kVardeckNeeds = {kVardeckFunctions, true, kVardeckAux};
-const ModuleNeeds kTokenQueryNeeds = {kTokenQueryFunctions, false, {}};
+constinit const ModuleNeeds kVardeckNeeds = {kVardeckFunctions, true, kVardeckAux};
+constinit const ModuleNeeds kTokenQueryNeeds = {kTokenQueryFunctions, false, {}};
 
 CK_RV ModuleBinding::Bind(const std::wstring& fileName) {
   if (module_) return CKR_OK;

@@ -9,6 +9,7 @@
 #include "main_ids.h"
 #include "screenshot.h"
 #include "testsupport.h"
+#include "text.h"
 #include "vardeck_process.h"
 
 namespace {
@@ -218,7 +219,7 @@ TEST_F(VardeckE2E, InstanceMutexThatCannotBeMadeStopsAStartButNotATermination) {
       {L"-t", L"", {vd::kInstanceTerminate}},
   };
   for (const Row& r : rows) {
-    SCOPED_TRACE(testing::Message() << "args \"" << std::string(r.args, r.args + wcslen(r.args)) << "\"");
+    SCOPED_TRACE("args \"" + vd::WideToAnsi(r.args) + "\"");
     InstanceMessageLog log;
     ASSERT_TRUE(log.ok());
     VardeckProcess p(r.args);
