@@ -60,9 +60,11 @@ int CertManagerApp::Run(HINSTANCE instance, const wchar_t* commandLine) {
     }
   }
 
+  // "-t" runs unattended (an uninstaller, a log-off script) and never waits on a failure box. Without the
+  // message there is nothing to send; without the mutex the running instance, if any, is still told.
   instanceMessage_ = ::RegisterWindowMessageW(InstanceMessageName().c_str());
   if (instanceMessage_ == 0) {
-    ::MessageBoxW(nullptr, L"Can not initialize.", nullptr, MB_OK | MB_ICONSTOP);
+    if (!switches_.terminate) ::MessageBoxW(nullptr, L"Can not initialize.", nullptr, MB_OK | MB_ICONSTOP);
     return kEnd;
   }
   if (OsVersion().IsVistaOrLater()) AllowInstanceMessage(instanceMessage_);
@@ -70,7 +72,7 @@ int CertManagerApp::Run(HINSTANCE instance, const wchar_t* commandLine) {
   instanceMutex_.reset(
       ::CreateMutexW(SharedObjectSecurity::Instance().Attributes(), FALSE, InstanceMutexName().c_str()));
   bool existed = ::GetLastError() == ERROR_ALREADY_EXISTS;
-  if (!instanceMutex_) {
+  if (!instanceMutex_ && !switches_.terminate) {
     // Without the mutex nothing keeps a second instance out: carrying on could run two.
     ::MessageBoxW(nullptr, L"Can not initialize.", nullptr, MB_OK | MB_ICONSTOP);
     return kEnd;

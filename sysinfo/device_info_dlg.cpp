@@ -13,6 +13,15 @@ namespace {
 constexpr size_t kProductVersionBuffer = 20;
 const wchar_t kBlankLine[] = L"\r\n\r\n";
 
+// A PIN whose tries could not be read is not called blocked: the user would be sent to the bank counter
+// for a token that may be fine.
+std::wstring PinStateText(const TokenFacts& token) {
+  using namespace info_text;
+  if (token.pinInfoResult != CKR_OK) return FormatText(kPinUnreadable, {static_cast<unsigned>(token.pinInfoResult)});
+  if (token.triesLeft <= 0) return Text(kBlocked);
+  return FormatText(kTriesState, {token.wrongTries, token.triesLeft});
+}
+
 }  // namespace
 
 SystemFacts ReadSystemFacts() {
@@ -40,11 +49,7 @@ std::wstring DeviceInfoText(const TokenFacts& token, const SystemFacts& system) 
   }
   text += Text(kProductVersion) + system.productVersion + kBlankLine;
   text += Text(kTokenState) + Text(present ? kConnected : kNotConnected) + kBlankLine;
-  if (present) {
-    text += Text(kPinState) +
-            (token.triesLeft <= 0 ? Text(kBlocked) : FormatText(kTriesState, {token.wrongTries, token.triesLeft})) +
-            kBlankLine;
-  }
+  if (present) text += Text(kPinState) + PinStateText(token) + kBlankLine;
   return text;
 }
 

@@ -18,6 +18,7 @@
   X(kTriesState, 11020, L"Have inputed the wrong password %d times,\r\n                 You have %d chances") \
   X(kBlocked, 11021,                                                                                       \
     L"This USBKey has been blocked! Please go to \r\n                 Bank Counter to handle the matter!")    \
+  X(kPinUnreadable, 11025, L"The PIN state cannot be read (error code 0x%08x)")                        \
   X(kImportantAdvice, 11023,                                                                               \
     L"1. For your financial security and convenient use of the \r\n"                                       \
     L"   USBKey, keep the USBKey safe and the password in mind;\r\n"                                       \

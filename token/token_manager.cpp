@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "home_page_flag.h"
 #include "registry.h"
 #include "text.h"
 
@@ -150,16 +151,9 @@ void TokenManager::UnregisterTokenCertificates(CK_SLOT_ID slot, bool emptyList) 
 
 bool TokenManager::PurgeRegistrations() { return registrar_.PurgeRegistrations(); }
 
-bool TokenManager::IsHomePageEnabled() {
-  // Only the first byte counts, so "1" written as UTF-16 by another program reads as enabled too.
-  auto data = RegReadBytes(HKEY_LOCAL_MACHINE, kProduct.installKey, L"PopFlag");
-  return data && !data->empty() && (*data)[0] == '1';
-}
+bool TokenManager::IsHomePageEnabled() { return ReadPopFlag().value_or(false); }
 
-bool TokenManager::SetHomePageEnabled(bool enabled) {
-  const char flag = enabled ? '1' : '0';
-  return RegWriteBytes(HKEY_LOCAL_MACHINE, kProduct.installKey, L"PopFlag", REG_SZ, &flag, 1);
-}
+bool TokenManager::SetHomePageEnabled(bool enabled) { return WritePopFlag(enabled); }
 
 void TokenManager::LaunchHomePage(CK_SLOT_ID slot) {
   if (!IsHomePageEnabled() || !HasToken(slot)) return;

@@ -14,6 +14,7 @@
 #include "handles.h"
 #include "module_binding.h"
 #include "pkcs11.h"
+#include "pkcs11_session.h"
 #include "product.h"
 #include "store_registrar.h"
 #include "token_types.h"
@@ -69,7 +70,7 @@ class TokenManager {
   void SetExpiryPrompt(ExpiryPrompt prompt) { expiryPrompt_ = std::move(prompt); }
 
   void LaunchHomePage(CK_SLOT_ID slot);
-  // "PopFlag" under the installation key.
+  // "PopFlag" under the installation key; absent means off, and the key is never created.
   static bool IsHomePageEnabled();
   static bool SetHomePageEnabled(bool enabled);
 

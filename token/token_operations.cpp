@@ -58,7 +58,8 @@ TokenFacts ReadTokenFacts(CK_FUNCTION_LIST* fl, AuxFunctionList* aux, CK_SLOT_ID
 
   // Byte 2 of the PIN information is the user PIN's maximum of tries, byte 3 what is left of it.
   CK_BYTE pin[4] = {};
-  if (aux && aux->getPinInfo && aux->getPinInfo(slot, pin) == CKR_OK) {
+  facts.pinInfoResult = aux && aux->getPinInfo ? aux->getPinInfo(slot, pin) : CKR_FUNCTION_NOT_SUPPORTED;
+  if (facts.pinInfoResult == CKR_OK) {
     facts.triesLeft = pin[3];
     // A module that reports more tries left than its maximum has spent none.
     facts.wrongTries = pin[2] > pin[3] ? pin[2] - pin[3] : 0;

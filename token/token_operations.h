@@ -21,6 +21,9 @@ struct TokenFacts {
   int tokenCount = 0;   // tokens present; 0 means none
   int wrongTries = 0;   // user-PIN tries already spent
   int triesLeft = 0;    // user-PIN tries left
+  // How reading the tries went: no tries left means a blocked PIN only when this is CKR_OK.
+  // CKR_FUNCTION_NOT_SUPPORTED when the module has no PIN information entry.
+  CK_RV pinInfoResult = CKR_OK;
 };
 
 // The facts of `slot`, given how many tokens the window lists. With tokenCount <= 0 nothing is read.

@@ -73,7 +73,7 @@ bool TokenQueries::ListCertificates(EntryKind kind, std::vector<std::string>& en
   entries.clear();
   if (GetKeyCount() != 1) return false;
   vd::Pkcs11Session session;
-  if (session.Open(functions_, slots_[0]) != CKR_OK) return true;
+  if (session.Open(fl(), slots_[0]) != CKR_OK) return true;
 
   CK_OBJECT_CLASS certClass = CKO_CERTIFICATE;
   CK_BBOOL onToken = CK_TRUE;
@@ -82,7 +82,7 @@ bool TokenQueries::ListCertificates(EntryKind kind, std::vector<std::string>& en
       {CKA_TOKEN, &onToken, sizeof onToken},
   };
   // A refused search start lists nothing: Next answers "not initialised" at once.
-  vd::Pkcs11Search search(functions_, session.get(), tmpl, 2);
+  vd::Pkcs11Search search(fl(), session.get(), tmpl, 2);
 
   for (;;) {
     CK_OBJECT_HANDLE object = 0;
@@ -90,12 +90,12 @@ bool TokenQueries::ListCertificates(EntryKind kind, std::vector<std::string>& en
     if (search.Next(&object, 1, &found) != CKR_OK || found != 1) break;
 
     CK_ATTRIBUTE value = {CKA_VALUE, nullptr, 0};
-    if (functions_->C_GetAttributeValue(session.get(), object, &value, 1) != CKR_OK) break;
+    if (fl()->C_GetAttributeValue(session.get(), object, &value, 1) != CKR_OK) break;
     const CK_ULONG length = value.ulValueLen;
     if (length == CK_UNAVAILABLE_INFORMATION || length > kMaxCertValue) break;
     std::vector<BYTE> der(length ? length : 1, 0);
     value.pValue = der.data();
-    if (functions_->C_GetAttributeValue(session.get(), object, &value, 1) != CKR_OK) break;
+    if (fl()->C_GetAttributeValue(session.get(), object, &value, 1) != CKR_OK) break;
     // The second answer may only shrink the value, never claim more than the buffer holds.
     const DWORD used = static_cast<DWORD>(value.ulValueLen <= length ? value.ulValueLen : length);
 

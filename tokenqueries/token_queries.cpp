@@ -15,7 +15,6 @@ static_assert(offsetof(TokenInitParams, totalPrivateMemory) == 26 && offsetof(To
 namespace tq {
 namespace {
 
-constexpr char kModuleFile[] = "LumoraCSP11Brindlemark.dll";
 constexpr char kSoPin[] = "pellam";
 constexpr char kDefaultUserPin[] = "246802";
 // The label a re-initialised token gets, in the ANSI code page of the product's market (GBK).
@@ -43,53 +42,31 @@ std::string TrimmedLabel(const CK_TOKEN_INFO& info) {
   return label;
 }
 
-template <typename T>
-T ModuleExport(HMODULE module, const char* name) {
-  return reinterpret_cast<T>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
-}
-
 }  // namespace
 
 int TokenQueries::Load() {
-  if (loadTried_) return functions_ && auxFunctions_ ? 0 : kLoadFailed;
+  if (loadTried_) return module_.IsBound() && module_.Aux() ? 0 : kLoadFailed;
   loadTried_ = true;
-  if (!module_) module_.reset(::LoadLibraryA(kModuleFile));
-  if (!module_) return kLoadFailed;
-  if (!functions_) {
-    auto getList = ModuleExport<CK_C_GetFunctionList>(module_.get(), "C_GetFunctionList");
-    CK_FUNCTION_LIST* list = nullptr;
-    if (!getList || getList(&list) != CKR_OK || !list || list->version.major != 2) {
-      module_.reset();
-      return kLoadFailed;
-    }
-    functions_ = list;
-  }
-  CK_RV rv = functions_->C_Initialize(nullptr);
+  if (module_.Bind(moduleFile_) != CKR_OK) return kLoadFailed;
+  CK_RV rv = fl()->C_Initialize(nullptr);
   if (rv != CKR_OK && rv != CKR_CRYPTOKI_ALREADY_INITIALIZED) {
-    functions_ = nullptr;
-    module_.reset();
+    module_.Release();
     return kLoadFailed;
   }
   initialisedHere_ = rv == CKR_OK;
-  auto getAux = ModuleExport<GetAuxFunctionListFn>(module_.get(), "E_GetAuxFunctionList");
-  if (!getAux) return kLoadFailed;
-  AuxFunctionList* aux = nullptr;
-  if (getAux(&aux) != CKR_OK || !aux) return kLoadFailed;
-  auxFunctions_ = aux;
-  return 0;
+  // Without the vendor table the read queries still work; only InitKey needs it.
+  return module_.BindAux() == CKR_OK ? 0 : kLoadFailed;
 }
 
 void TokenQueries::Unload() {
-  if (functions_ && initialisedHere_) functions_->C_Finalize(nullptr);
-  functions_ = nullptr;
-  auxFunctions_ = nullptr;
+  if (module_.IsBound() && initialisedHere_) fl()->C_Finalize(nullptr);
   initialisedHere_ = false;
   loadTried_ = false;
-  module_.reset();
+  module_.Release();
 }
 
 bool TokenQueries::EnsureBound() {
-  if (functions_) return true;
+  if (module_.IsBound()) return true;
   lastResult_ = -1;
   return false;
 }
@@ -98,9 +75,9 @@ bool TokenQueries::ListTokenSlots(CK_ULONG* count) {
   *count = 0;
   std::memset(tokenInfos_, 0, sizeof tokenInfos_);
   CK_ULONG n = kMaxTokens;
-  if (functions_->C_GetSlotList(CK_TRUE, nullptr, &n) != CKR_OK || n > kMaxTokens || n == 0) return false;
+  if (fl()->C_GetSlotList(CK_TRUE, nullptr, &n) != CKR_OK || n > kMaxTokens || n == 0) return false;
   // A module must not report more slots than the list it was given holds; if it does, trust nothing.
-  if (functions_->C_GetSlotList(CK_TRUE, slots_, &n) != CKR_OK || n == 0 || n > kMaxTokens) return false;
+  if (fl()->C_GetSlotList(CK_TRUE, slots_, &n) != CKR_OK || n == 0 || n > kMaxTokens) return false;
   *count = n;
   return true;
 }
@@ -114,7 +91,7 @@ int TokenQueries::GetKeyCount() {
   CK_ULONG n = 0;
   if (!ListTokenSlots(&n)) return 0;
   tokenCount_ = static_cast<int>(n);
-  for (CK_ULONG i = 0; i < n; ++i) functions_->C_GetTokenInfo(slots_[i], &tokenInfos_[i]);
+  for (CK_ULONG i = 0; i < n; ++i) fl()->C_GetTokenInfo(slots_[i], &tokenInfos_[i]);
   lastResult_ = static_cast<int>(n);
   return static_cast<int>(n);
 }
@@ -143,7 +120,7 @@ void TokenQueries::FindToken(const char* serial, int length) {
   tokenCount_ = static_cast<int>(n);
   for (CK_ULONG i = 0; i < n; ++i) {
     CK_TOKEN_INFO info{};
-    functions_->C_GetTokenInfo(slots_[i], &info);
+    fl()->C_GetTokenInfo(slots_[i], &info);
     char trimmed[sizeof info.serialNumber + 1] = {};
     std::memcpy(trimmed, info.serialNumber, sizeof info.serialNumber);
     for (size_t k = sizeof info.serialNumber; k > 0 && trimmed[k - 1] == ' '; --k) trimmed[k - 1] = '\0';
@@ -153,8 +130,8 @@ void TokenQueries::FindToken(const char* serial, int length) {
     // This session is not given an owner: InitKey closes every session of the slot before the vendor
     // call, this one included.
     CK_SESSION_HANDLE session = 0;
-    if (functions_->C_CloseAllSessions(slots_[i]) != CKR_OK) return;
-    if (functions_->C_OpenSession(slots_[i], CKF_RW_SESSION | CKF_SERIAL_SESSION, nullptr, nullptr, &session) !=
+    if (fl()->C_CloseAllSessions(slots_[i]) != CKR_OK) return;
+    if (fl()->C_OpenSession(slots_[i], CKF_RW_SESSION | CKF_SERIAL_SESSION, nullptr, nullptr, &session) !=
         CKR_OK) {
       return;
     }
@@ -175,13 +152,13 @@ int TokenQueries::InitKey(const char* serial, int length, const EraseConsent& co
   if (!selectedSession_) return lastResult_ = kInitKeyFailed;
   // Every session of the slot is closed before the vendor call, also the one the search opened, so no
   // path out of here leaves a session behind.
-  functions_->C_CloseAllSessions(selectedSlot_);
+  fl()->C_CloseAllSessions(selectedSlot_);
   selectedSession_ = 0;
-  if (!auxFunctions_ || !auxFunctions_->initToken) return kInitKeyFailed;
+  if (!module_.Aux() || !module_.Aux()->initToken) return kInitKeyFailed;
   // The question may run a message loop that brings other calls here: keep what this one found locally.
   const CK_SLOT_ID slot = selectedSlot_;
   CK_TOKEN_INFO info{};
-  if (functions_->C_GetTokenInfo(slot, &info) != CKR_OK) return kInitKeyFailed;
+  if (fl()->C_GetTokenInfo(slot, &info) != CKR_OK) return kInitKeyFailed;
   EraseCandidate candidate{TrimmedLabel(info), std::string(serial, static_cast<size_t>(length))};
   bool agreed = false;
   asking_ = true;
@@ -193,11 +170,11 @@ int TokenQueries::InitKey(const char* serial, int length, const EraseConsent& co
   asking_ = false;
   if (!agreed) return lastResult_ = kInitKeyFailed;
   CK_TOKEN_INFO now{};
-  if (!functions_ || functions_->C_GetTokenInfo(slot, &now) != CKR_OK ||
+  if (!fl() || fl()->C_GetTokenInfo(slot, &now) != CKR_OK ||
       std::memcmp(now.serialNumber, info.serialNumber, sizeof info.serialNumber) != 0) {
     return lastResult_ = kInitKeyFailed;
   }
-  functions_->C_CloseAllSessions(slot);
+  fl()->C_CloseAllSessions(slot);
   params.firmwareMajor = now.firmwareVersion.major;
   params.firmwareMinor = now.firmwareVersion.minor;
   params.label = label.c_str();
@@ -208,7 +185,8 @@ int TokenQueries::InitKey(const char* serial, int length, const EraseConsent& co
   params.maxUserTries = 6;
   params.totalPublicMemory = static_cast<uint32_t>(now.ulTotalPublicMemory);
   params.totalPrivateMemory = static_cast<uint32_t>(now.ulTotalPrivateMemory);
-  lastResult_ = auxFunctions_ && auxFunctions_->initToken(slot, &params) == CKR_OK ? 0 : kInitKeyFailed;
+  AuxFunctionList* aux = module_.Aux();
+  lastResult_ = aux && aux->initToken && aux->initToken(slot, &params) == CKR_OK ? 0 : kInitKeyFailed;
   return lastResult_;
 }
 

@@ -8,9 +8,10 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "handles.h"
+#include "module_binding.h"
 #include "pkcs11.h"
 
 namespace tq {
@@ -20,6 +21,9 @@ constexpr size_t kSerialTextSize = 112;
 constexpr size_t kListTextSize = 1000;  // a joined result of at most 999 characters
 constexpr size_t kEntrySize = 100;      // one entry of at most 99 characters
 constexpr int kMaxTokens = 10;
+
+// The vendor's module, by its 8-bit name, searched for as the system's loader does.
+inline constexpr char kModuleFile[] = "LumoraCSP11Brindlemark.dll";
 
 constexpr int kLoadFailed = 4097;
 constexpr int kInitKeyFailed = 4099;
@@ -35,13 +39,17 @@ using EraseConsent = std::function<bool(const EraseCandidate&)>;
 
 class TokenQueries {
  public:
-  TokenQueries() = default;
+  TokenQueries() : TokenQueries(kModuleFile) {}
+  // Tests bind other module files; the product always binds kModuleFile.
+  explicit TokenQueries(std::string moduleFile) : moduleFile_(std::move(moduleFile)) {}
   ~TokenQueries() { Unload(); }
   TokenQueries(const TokenQueries&) = delete;
   TokenQueries& operator=(const TokenQueries&) = delete;
 
   // Binds and initialises the module once; a failed load is not retried for the life of the object, so
-  // a page does not pay for the search on every call. 0, or kLoadFailed.
+  // a page does not pay for the search on every call. 0, or kLoadFailed. A module without a function
+  // these queries call is not bound; one without the vendor table is bound, without InitKey, and the
+  // load reports kLoadFailed.
   int Load();
   // Finalises the module if this object initialised it, then lets it go. Never call this from DllMain:
   // a module whose finalisation waits for a thread would hang under the loader lock.
@@ -58,7 +66,7 @@ class TokenQueries {
   int GetAllCertCn(char* out, size_t outSize, int* count);
   int GetSN(char* out, size_t outSize, int* count);
 
-  bool bound() const { return functions_ != nullptr; }
+  bool bound() const { return module_.IsBound(); }
 
  private:
   enum class EntryKind { kDisplayName, kSerialNumber };
@@ -78,9 +86,10 @@ class TokenQueries {
   int tokenCount_ = 0;
   CK_SLOT_ID selectedSlot_ = 0;
   CK_SESSION_HANDLE selectedSession_ = 0;
-  vd::UniqueModule module_;
-  CK_FUNCTION_LIST* functions_ = nullptr;
-  AuxFunctionList* auxFunctions_ = nullptr;
+  CK_FUNCTION_LIST* fl() const { return module_.Functions(); }
+
+  std::string moduleFile_;
+  vd::ModuleBinding module_{vd::kTokenQueryNeeds};
   // Only the initialiser finalises: a module someone else in the process initialised stays theirs.
   bool initialisedHere_ = false;
   bool loadTried_ = false;

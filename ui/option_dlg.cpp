@@ -1,5 +1,6 @@
 #include "option_dlg.h"
 
+#include <optional>
 
 #include "command_texts.h"
 #include "commands_ids.h"
@@ -50,12 +51,10 @@ BOOL OptionDlg::OnInitDialog() {
   TranslateDialog(hwnd_, IDD_OPTION);
   ::SendDlgItemMessageW(hwnd_, IDC_OPTION_ADDRESS, EM_LIMITTEXT, kMaxAddressChars, 0);
   bool focused = false;
-  // Only the first byte of "PopFlag" counts, as for the token manager: "1" written in UTF-16 reads alike.
-  if (auto flag = RegReadBytes(where_.root, where_.subkey.c_str(), L"PopFlag")) {
-    const bool show = !flag->empty() && (*flag)[0] == '1';
+  if (std::optional<bool> show = ReadPopFlag(where_)) {
     ::CheckRadioButton(hwnd_, IDC_OPTION_HIDE_HOME, IDC_OPTION_SHOW_HOME,
-                       show ? IDC_OPTION_SHOW_HOME : IDC_OPTION_HIDE_HOME);
-    EnableAddress(show);
+                       *show ? IDC_OPTION_SHOW_HOME : IDC_OPTION_HIDE_HOME);
+    EnableAddress(*show);
     FocusOk();
     focused = true;
   }
@@ -139,14 +138,6 @@ INT_PTR OptionDlg::OnMessage(UINT msg, WPARAM wp, LPARAM) {
   return FALSE;
 }
 
-// "PopFlag" is one byte without a terminator: the format the installer and the token manager share.
-bool WritePopFlag(const InstallKeyLocation& where, char flag) {
-  UniqueRegKey key;
-  if (::RegOpenKeyExW(where.root, where.subkey.c_str(), 0, KEY_SET_VALUE, key.put()) != ERROR_SUCCESS) return false;
-  return ::RegSetValueExW(key.get(), L"PopFlag", 0, REG_SZ, reinterpret_cast<const BYTE*>(&flag), 1) ==
-         ERROR_SUCCESS;
-}
-
 }  // namespace
 
 void RunOptionCommand(HWND owner, const std::wstring& messageCaption, const InstallKeyLocation& where) {
@@ -157,8 +148,7 @@ void RunOptionCommand(HWND owner, const std::wstring& messageCaption, const Inst
   if (!choice.ok) return;
   // Hiding wins over an undecided show, so OK without a choice stores "0". One write of the outcome: an
   // intermediate "1" could be read by an insertion in between, and a failing key would be reported twice.
-  const char flag = choice.hide != 0 ? '0' : '1';
-  if (!WritePopFlag(where, flag)) {
+  if (!WritePopFlag(choice.hide == 0, where)) {
     ::MessageBoxW(owner, Text(command_text::kSaveOptionFailed).c_str(), messageCaption.c_str(), MB_OK | MB_ICONSTOP);
   }
 }

@@ -8,15 +8,9 @@
 
 #include <string>
 
-#include "product.h"
+#include "home_page_flag.h"
 
 namespace vd {
-
-// Where the option is stored; tests point it at a key of their own.
-struct InstallKeyLocation {
-  HKEY root = HKEY_LOCAL_MACHINE;
-  std::wstring subkey = kProduct.installKey;
-};
 
 // Runs the Option dialog modally. On OK the address is written when showing the page was chosen ("Set URL
 // Failed!" when that fails), then "PopFlag": "1" when showing was chosen, "0" for hiding or no choice

@@ -29,7 +29,9 @@ using cmdtest::SavedValue;
 const vd::SystemFacts kSystem = {L"Microsoft Windows 7 Ultimate Edition", L"Version 6.1 Service Pack 1 (Build 7601)",
                                  L"IE 8.0.7601.17514", L"2.0.1"};
 
-vd::TokenFacts Token(int count, int wrong, int left) { return {L"Brindlemark", L"SN-0042         ", count, wrong, left}; }
+vd::TokenFacts Token(int count, int wrong, int left, CK_RV pinInfo = CKR_OK) {
+  return {L"Brindlemark", L"SN-0042         ", count, wrong, left, pinInfo};
+}
 
 const wchar_t kHead[] =
     L"OS Version:Microsoft Windows 7 Ultimate Edition\r\n"
@@ -56,6 +58,15 @@ TEST(DeviceInfoText, LinesFollowTheTokenState) {
            L"USBKey State:Connected!\r\n\r\n"
            L"USBKey PIN State:This USBKey has been blocked! Please go to \r\n"
            L"                 Bank Counter to handle the matter!\r\n\r\n"},
+      // Tries that could not be read are no blocked PIN.
+      {"PIN information entry missing", Token(1, 0, 0, CKR_FUNCTION_NOT_SUPPORTED),
+       std::wstring(kHead) + kTokenLines + kVersionLine +
+           L"USBKey State:Connected!\r\n\r\n"
+           L"USBKey PIN State:The PIN state cannot be read (error code 0x00000054)\r\n\r\n"},
+      {"token pulled while its PIN information was read", Token(1, 0, 0, CKR_DEVICE_REMOVED),
+       std::wstring(kHead) + kTokenLines + kVersionLine +
+           L"USBKey State:Connected!\r\n\r\n"
+           L"USBKey PIN State:The PIN state cannot be read (error code 0x00000032)\r\n\r\n"},
       {"a facts row with model and serial but no token count shows no token lines",
        vd::TokenFacts{L"M", L"S", 0, 2, 4}, std::wstring(kHead) + kVersionLine + L"USBKey State:Not Connected!\r\n\r\n"},
   };

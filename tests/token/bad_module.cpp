@@ -1,11 +1,17 @@
 // A token module that misbehaves on purpose, for the manager's bad-input tests: one token in slot 1 with
 // one certificate object whose attributes are garbage in the way the configured mode says. It counts the
-// sessions left open.
+// sessions left open. For the binding tests it hands out one entry of its tables as null: the one named by
+// the environment variable BADMODULE_NULL_ENTRY ("C_GetSlotList", "E_WaitForEvent"), read whenever a
+// table is asked for.
 #include <windows.h>
 
+#include <cstddef>
 #include <cstring>
+#include <span>
+#include <string>
 #include <vector>
 
+#include "p11count_layout.h"
 #include "pkcs11.h"
 
 namespace {
@@ -98,6 +104,12 @@ CK_RV FindObjects(CK_SESSION_HANDLE, CK_OBJECT_HANDLE* out, CK_ULONG max, CK_ULO
   return CKR_OK;
 }
 CK_RV FindObjectsFinal(CK_SESSION_HANDLE) { return CKR_OK; }
+CK_RV CloseAllSessions(CK_SLOT_ID slot) {
+  if (slot != kSlot) return CKR_SLOT_ID_INVALID;
+  ::InterlockedExchange(&g_openSessions, 0);
+  return g_pulled ? CKR_DEVICE_REMOVED : CKR_OK;
+}
+CK_RV SetPin(CK_SESSION_HANDLE, CK_UTF8CHAR*, CK_ULONG, CK_UTF8CHAR*, CK_ULONG) { return CKR_PIN_INCORRECT; }
 
 CK_RV GetAttributeValue(CK_SESSION_HANDLE, CK_OBJECT_HANDLE object, CK_ATTRIBUTE* attrs, CK_ULONG count) {
   if (g_pulled) return CKR_DEVICE_REMOVED;
@@ -161,6 +173,8 @@ CK_FUNCTION_LIST g_functions = [] {
   f.C_FindObjects = FindObjects;
   f.C_FindObjectsFinal = FindObjectsFinal;
   f.C_GetAttributeValue = GetAttributeValue;
+  f.C_CloseAllSessions = CloseAllSessions;
+  f.C_SetPIN = SetPin;
   return f;
 }();
 
@@ -171,17 +185,46 @@ CK_RV WaitForEvent(CK_FLAGS, CK_SLOT_ID*, CK_ULONG*, CK_ULONG*, void*) {
 
 AuxFunctionList g_aux = {{1, 0}, nullptr, nullptr, nullptr, WaitForEvent};
 
+// Where each entry lies in its table, by the names the call counter uses.
+struct NamedEntry {
+  const char* name;
+  size_t offset;
+};
+#define BAD_STANDARD_ENTRY(name) {#name, offsetof(CK_FUNCTION_LIST, name)},
+constexpr NamedEntry kStandardEntries[] = {P11COUNT_STANDARD(BAD_STANDARD_ENTRY)};
+#undef BAD_STANDARD_ENTRY
+constexpr NamedEntry kVendorEntries[] = {{"E_InitToken", offsetof(AuxFunctionList, initToken)},
+                                         {"E_SetLabel", offsetof(AuxFunctionList, setLabel)},
+                                         {"E_GetPinInfo", offsetof(AuxFunctionList, getPinInfo)},
+                                         {"E_WaitForEvent", offsetof(AuxFunctionList, waitForEvent)}};
+
+// The copies handed out, with the named entry cleared.
+CK_FUNCTION_LIST g_handedFunctions;
+AuxFunctionList g_handedAux;
+
+template <typename Table>
+Table* HandOut(const Table& whole, Table& copy, std::span<const NamedEntry> entries) {
+  copy = whole;
+  char name[64] = {};
+  const DWORD n = ::GetEnvironmentVariableA("BADMODULE_NULL_ENTRY", name, sizeof name);
+  if (n == 0 || n >= sizeof name) return &copy;
+  for (const NamedEntry& e : entries) {
+    if (std::strcmp(e.name, name) == 0) std::memset(reinterpret_cast<char*>(&copy) + e.offset, 0, sizeof(void*));
+  }
+  return &copy;
+}
+
 }  // namespace
 
 extern "C" {
 CK_RV C_GetFunctionList(CK_FUNCTION_LIST** list) {
   if (!list) return CKR_ARGUMENTS_BAD;
-  *list = &g_functions;
+  *list = HandOut(g_functions, g_handedFunctions, kStandardEntries);
   return CKR_OK;
 }
 CK_RV E_GetAuxFunctionList(AuxFunctionList** list) {
   if (!list) return CKR_ARGUMENTS_BAD;
-  *list = &g_aux;
+  *list = HandOut(g_aux, g_handedAux, kVendorEntries);
   return CKR_OK;
 }
 void BadModule_Configure(int mode) { g_mode = mode; }

@@ -1,7 +1,11 @@
-// Binding of the token module: every way it can fail releases the module; a good one binds once.
+// Binding of the token module: every way it can fail releases the module; a good one binds once; a module
+// lacking an entry a program calls is refused by that program.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "token_manager.h"
+#include "token_queries.h"
 #include "token_test_util.h"
 
 namespace {
@@ -28,6 +32,61 @@ TEST_F(Binding, BrokenModulesAreRefusedAndReleased) {
     EXPECT_EQ(manager.StartMonitor(nullptr, vd::kTokenEventMessage), static_cast<CK_RV>(CKR_OK)) << r.what;
     EXPECT_FALSE(manager.IsMonitorRunning()) << r.what;  // no event entry to wait in
   }
+}
+
+TEST_F(Binding, ModuleLackingAnEntryItsProgramCallsIsRefused) {
+  // One entry at a time made null in a module that is otherwise whole: the program that calls it refuses
+  // the module instead of calling through the null entry later; the other program binds it and works.
+  struct Row {
+    const char* entry;  // null: the whole module
+    bool vardeckRefuses, queriesRefuse;
+  } rows[] = {
+      {nullptr, false, false},
+      {"C_Initialize", true, true},
+      {"C_Finalize", true, true},
+      {"C_GetSlotList", true, true},
+      {"C_GetSlotInfo", true, false},
+      {"C_GetTokenInfo", true, true},
+      {"C_OpenSession", true, true},
+      {"C_CloseSession", true, true},
+      {"C_CloseAllSessions", false, true},
+      {"C_FindObjectsInit", true, true},
+      {"C_FindObjects", true, true},
+      {"C_FindObjectsFinal", true, true},
+      {"C_GetAttributeValue", true, true},
+      {"C_SetPIN", true, false},
+      {"C_Sign", false, false},
+      {"E_WaitForEvent", true, false},
+      {"E_GetPinInfo", false, false},  // checked where it is used
+  };
+  const wchar_t kModule[] = L"token_badmodule.dll";
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.entry ? r.entry : "whole module");
+    ::SetEnvironmentVariableA("BADMODULE_NULL_ENTRY", r.entry);
+    {
+      vd::TokenManager manager(kModule);
+      EXPECT_EQ(manager.Load(), static_cast<CK_RV>(r.vardeckRefuses ? CKR_FUNCTION_FAILED : CKR_OK));
+      EXPECT_EQ(manager.IsLoaded(), !r.vardeckRefuses);
+      EXPECT_EQ(::GetModuleHandleW(kModule) != nullptr, !r.vardeckRefuses);
+      EXPECT_EQ(manager.HasToken(1), !r.vardeckRefuses);
+    }
+    {
+      tq::TokenQueries queries("token_badmodule.dll");
+      // A whole module still answers "failed" here: it has no re-initialising entry.
+      EXPECT_EQ(queries.Load(), r.queriesRefuse ? tq::kLoadFailed : 0);
+      EXPECT_EQ(queries.bound(), !r.queriesRefuse);
+      EXPECT_EQ(::GetModuleHandleW(kModule) != nullptr, !r.queriesRefuse);
+      EXPECT_EQ(queries.GetKeyCount(), r.queriesRefuse ? 0 : 1);
+      char serial[tq::kSerialTextSize] = {};
+      queries.GetUKeySN(serial, sizeof serial);
+      EXPECT_EQ(std::string(serial), r.queriesRefuse ? "" : "                ");  // the module's blank serial
+      bool asked = false;
+      EXPECT_EQ(queries.InitKey("                ", 16, [&](const tq::EraseCandidate&) { return asked = true; }),
+                tq::kInitKeyFailed);
+      EXPECT_FALSE(asked);
+    }
+  }
+  ::SetEnvironmentVariableA("BADMODULE_NULL_ENTRY", nullptr);
 }
 
 TEST_F(Binding, GoodModuleBindsOnceAndUnbinds) {

@@ -163,6 +163,11 @@ class SavedValue {
 
 TEST(HomePage, PopFlagReadsTheFirstByte) {
   SavedValue saved(HKEY_LOCAL_MACHINE, vd::kProduct.installKey, L"PopFlag");
+  // The flag is written into the installer's key, never into one of its own.
+  vd::UniqueRegKey key;
+  ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, vd::kProduct.installKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                              key.put(), nullptr),
+            ERROR_SUCCESS);
   ASSERT_TRUE(vd::TokenManager::SetHomePageEnabled(true));
   auto raw = vd::RegReadBytes(HKEY_LOCAL_MACHINE, vd::kProduct.installKey, L"PopFlag");
   ASSERT_TRUE(raw.has_value());

@@ -114,13 +114,14 @@ TEST_F(Operations, FactsOfTheSelectedToken) {
     const wchar_t* model;
     const wchar_t* serial;
     int wrong, left;
+    CK_RV pinInfo;
   } rows[] = {
-      {"no token listed", nullptr, false, 0, L"", L"", 0, 0},
-      {"fresh", nullptr, false, 1, L"Brindlemark", L"SN-0042         ", 0, 6},
-      {"two wrong tries", L"set 3 --tries 4", false, 2, L"Brindlemark", L"SN-0042         ", 2, 4},
-      {"blocked", L"set 3 --tries 0", false, 1, L"Brindlemark", L"SN-0042         ", 6, 0},
-      {"token info fails", L"C_GetTokenInfo 0x30", true, 1, L"", L"", 6, 0},
-      {"PIN info fails", L"E_GetPinInfo 0x30", true, 1, L"Brindlemark", L"SN-0042         ", 0, 0},
+      {"no token listed", nullptr, false, 0, L"", L"", 0, 0, CKR_OK},
+      {"fresh", nullptr, false, 1, L"Brindlemark", L"SN-0042         ", 0, 6, CKR_OK},
+      {"two wrong tries", L"set 3 --tries 4", false, 2, L"Brindlemark", L"SN-0042         ", 2, 4, CKR_OK},
+      {"blocked", L"set 3 --tries 0", false, 1, L"Brindlemark", L"SN-0042         ", 6, 0, CKR_OK},
+      {"token info fails", L"C_GetTokenInfo 0x30", true, 1, L"", L"", 6, 0, CKR_OK},
+      {"PIN info fails", L"E_GetPinInfo 0x30", true, 1, L"Brindlemark", L"SN-0042         ", 0, 0, 0x30},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.what);
@@ -133,6 +134,7 @@ TEST_F(Operations, FactsOfTheSelectedToken) {
     EXPECT_EQ(f.serial, r.serial);
     EXPECT_EQ(f.wrongTries, r.wrong);
     EXPECT_EQ(f.triesLeft, r.left);
+    EXPECT_EQ(f.pinInfoResult, r.pinInfo);
   }
   Fail(L"--clear");
 
@@ -153,10 +155,13 @@ TEST_F(Operations, FactsOfTheSelectedToken) {
 
   // A module without the PIN entry, or none bound at all: what can be read is read, the rest stays 0.
   fixed.getPinInfo = nullptr;
-  EXPECT_EQ(vd::ReadTokenFacts(fl(), &fixed, 3, 1).model, L"Brindlemark");
+  const vd::TokenFacts noPinEntry = vd::ReadTokenFacts(fl(), &fixed, 3, 1);
+  EXPECT_EQ(noPinEntry.model, L"Brindlemark");
+  EXPECT_EQ(noPinEntry.pinInfoResult, static_cast<CK_RV>(CKR_FUNCTION_NOT_SUPPORTED));
   const vd::TokenFacts unbound = vd::ReadTokenFacts(nullptr, nullptr, 3, 1);
   EXPECT_EQ(unbound.model, L"");
   EXPECT_EQ(unbound.triesLeft, 0);
+  EXPECT_EQ(unbound.pinInfoResult, static_cast<CK_RV>(CKR_FUNCTION_NOT_SUPPORTED));
 }
 
 }  // namespace
