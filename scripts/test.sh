@@ -9,6 +9,9 @@ cd "$root"
 vd_install_deps
 vd_build win32
 vd_build win64
+# Both packages into build/dist (the x86 one without a token module); the installer tests build theirs
+# from the tree they test in the same way.
+"$root/scripts/package.sh"
 
 prefix="$root/build/win64/wineprefix"
 "$root/scripts/wineprefix.sh" "$prefix" create
