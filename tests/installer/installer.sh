@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # installer.sh setup BUILD: the packages of the installer tests, built from BUILD by package.sh into
-#   BUILD/installer (the x64 package, its upgrade, and an x86 one under x86/), and a fresh Wine prefix of
-#   their own, BUILD/installer-prefix, with its wineserver running (installer.sh stop ends it).
+#   BUILD/installer (the x64 package in base/, its upgrade in upgrade/, an x86 one in x86/), and a fresh
+#   Wine prefix of their own, BUILD/installer-prefix, with its wineserver running (installer.sh stop ends it).
 # installer.sh run BUILD EXE: runs the test program in that prefix. Its output goes through a file, so that a
 #   vardeck left running by a failed test cannot hold ctest's pipe open.
 # installer.sh stop BUILD: ends that prefix's wineserver and everything still running in it.
@@ -33,10 +33,10 @@ table() {
 case "$action" in
   setup)
     rm -rf "$work"
-    "$src/scripts/package.sh" --arch x64 --tree "$build" --out "$work"
-    base=$(ls "$work" | sed -n 's/^CertificateManager-\(.*\)-x64\.msi$/\1/p')
+    "$src/scripts/package.sh" --arch x64 --tree "$build" --out "$work/base"
+    base=$(ls "$work/base" | sed -n 's/^CertificateManager-\(.*\)-x64\.msi$/\1/p')
     IFS=. read -r major minor patch _ <<<"$base"
-    "$src/scripts/package.sh" --arch x64 --tree "$build" --out "$work" --version "$major.$minor.$((patch + 1))"
+    "$src/scripts/package.sh" --arch x64 --tree "$build" --out "$work/upgrade" --version "$major.$minor.$((patch + 1))"
     "$src/scripts/package.sh" --arch x86 --tree "$build" --out "$work/x86"
     "$src/scripts/wineprefix.sh" "$prefix" stop
     rm -rf "$prefix" "$prefix.lock"
@@ -53,7 +53,7 @@ case "$action" in
     "$src/scripts/wineprefix.sh" "$prefix" stop
     ;;
   package-test)
-    x64=$(ls "$work"/CertificateManager-*-x64.msi | sort -V | head -1)
+    x64=$(ls "$work"/base/CertificateManager-*-x64.msi)
     x86=$(ls "$work"/x86/CertificateManager-*-x86.msi)
     failed=0
     for t in InstallExecuteSequence CustomAction AppSearch RegLocator Registry Directory Component File Shortcut; do
