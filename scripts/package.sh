@@ -49,8 +49,9 @@ build() {
   for f in vardeck.exe npLumora.dll lumora_host.exe; do
     [ -f "$bin/$f" ] || { echo "package.sh: $bin/$f is missing: build that tree first" >&2; return 1; }
   done
+  # The vendor's module is 32-bit like the deliverables; the test package holds the simulated one.
   local mod=$module
-  [ -z "$mod" ] && [ "$arch" = x64 ] && mod="$bin/LumoraCSP11Brindlemark.dll"
+  [ "$arch" = x64 ] && mod="$bin/LumoraCSP11Brindlemark.dll"
   if [ -n "$mod" ]; then
     [ -f "$mod" ] || { echo "package.sh: token module $mod is missing" >&2; return 1; }
     mod=$(realpath "$mod")
