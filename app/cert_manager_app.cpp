@@ -28,6 +28,21 @@ void ConfigureLanguageFromInstallation() {
   lang.SetLanguageDirectory(LanguageDirectory(path, program));
 }
 
+// The running instance gives up the mutex last, after it has taken its MY entries out and let go of the
+// token module. Whoever runs "-t" next removes or replaces the program's files or starts a new instance
+// (an uninstall, an upgrade), so "-t" returns only when that has happened, or after a time for an instance
+// that does not answer.
+void WaitForInstanceToEnd(UniqueKernelHandle& ownHandle) {
+  constexpr DWORD kPatienceMs = 15000;
+  ownHandle.reset();
+  const DWORD start = ::GetTickCount();
+  while (::GetTickCount() - start < kPatienceMs) {
+    UniqueKernelHandle running(::OpenMutexW(SYNCHRONIZE, FALSE, InstanceMutexName().c_str()));
+    if (!running) return;
+    ::Sleep(50);
+  }
+}
+
 // Lets other instances' broadcasts through the message filter of an elevated or low process.
 void AllowInstanceMessage(UINT message) {
   UniqueModule user32(::LoadLibraryW(L"USER32.Dll"));
@@ -81,6 +96,7 @@ int CertManagerApp::Run(HINSTANCE instance, const wchar_t* commandLine) {
     // The running instance stays the only owner.
     if (existed && !switches_.terminate) instanceMutex_.reset();
     ::PostMessageW(HWND_BROADCAST, instanceMessage_, switches_.terminate ? kInstanceTerminate : kInstanceShow, 0);
+    if (existed && switches_.terminate) WaitForInstanceToEnd(instanceMutex_);
     return kEnd;
   }
 

@@ -4,6 +4,8 @@ VD_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 xvfb xauth x11-
              fonts-wine googletest openssl libp11-kit-dev cmake ninja-build)
 # The native messaging host's JSON library, and the two browsers the extension's tests drive.
 VD_PACKAGES+=(nlohmann-json3-dev chromium chromium-driver firefox-esr)
+# The Windows Installer packages: wixl builds them, msitools reads their tables back.
+VD_PACKAGES+=(wixl msitools)
 
 # Installs what the build and the tests need; does nothing when all of it is there. Never wine32:
 # this kernel cannot run 32-bit Linux programs.
@@ -18,8 +20,9 @@ vd_install_deps() {
   if [ ${#missing[@]} -gt 0 ]; then
     echo "installing: ${missing[*]}"
     local sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    # Another developer's apt may hold the lock: wait for it instead of failing.
+    $sudo apt-get -o DPkg::Lock::Timeout=600 update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
   fi
   vd_install_browser_test_deps
 }

@@ -19,4 +19,7 @@ fi
 vd_install_deps
 vd_build win32
 vd_build win64
+# Both packages into build/dist (the x86 one without a token module); the installer tests build theirs
+# from the tree they test in the same way.
+"$root/scripts/package.sh"
 vd_ctest build/win64 "${select[@]}" "$@"

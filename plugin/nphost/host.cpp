@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 
+#include "plugin_lookup.h"
 #include "text.h"
 
 namespace nphost {
@@ -190,14 +192,26 @@ std::string DescribeResult(bool ok, const NPVariant& result) {
 }
 
 int RunCommandLine(int argc, wchar_t** argv, std::string* out, std::string* err) {
-  if (argc < 3 || argc > 4) {
-    *err += "usage: nphost PLUGIN.dll METHOD [TEXT]\n";
+  // "--mime TYPE" in place of the file: the plug-in is the one registered for the type, as a browser finds it.
+  const bool byType = argc > 1 && std::wcscmp(argv[1], L"--mime") == 0;
+  const int first = byType ? 2 : 1;
+  if (argc < first + 2 || argc > first + 3) {
+    *err += "usage: nphost PLUGIN.dll METHOD [TEXT]\n       nphost --mime TYPE METHOD [TEXT]\n";
     return 2;
   }
-  const std::string method = vd::WideToUtf8(argv[2]);
+  std::wstring pluginPath = argv[first];
+  if (byType) {
+    std::optional<std::wstring> found = FindPluginForMimeType(pluginPath);
+    if (!found) {
+      *err += "nphost: no plug-in is registered for " + vd::WideToUtf8(pluginPath) + "\n";
+      return 2;
+    }
+    pluginPath = *found;
+  }
+  const std::string method = vd::WideToUtf8(argv[first + 1]);
   PluginLibrary library;
   std::string why;
-  if (!library.Load(argv[1], &why)) {
+  if (!library.Load(pluginPath, &why)) {
     *err += "nphost: " + why + "\n";
     return 2;
   }
@@ -215,8 +229,8 @@ int RunCommandLine(int argc, wchar_t** argv, std::string* out, std::string* err)
     }
     std::string text;
     std::vector<NPVariant> args;
-    if (argc == 4) {
-      text = vd::WideToUtf8(argv[3]);
+    if (argc == first + 3) {
+      text = vd::WideToUtf8(argv[first + 2]);
       args.push_back(StringVariant(text));
     }
     NPVariant result = VoidVariant();

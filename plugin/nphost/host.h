@@ -98,8 +98,9 @@ bool InvokeMethod(NPP npp, NPObject* obj, const char* method, const std::vector<
 // How the command line prints a result: int N, string "..." (bytes below 0x20, '"' and '\' escaped), error.
 std::string DescribeResult(bool ok, const NPVariant& result);
 
-// nphost PLUGIN.dll METHOD [TEXT]: loads the plug-in, makes one instance, calls the method and prints the
-// result on `out`. Answers the process exit code: 0 for a result, 1 for "error", 2 when it could not run.
+// nphost PLUGIN.dll METHOD [TEXT], or nphost --mime TYPE METHOD [TEXT] for the plug-in registered for the
+// type: loads the plug-in, makes one instance, calls the method and prints the result on `out`. Answers
+// the process exit code: 0 for a result, 1 for "error", 2 when it could not run.
 int RunCommandLine(int argc, wchar_t** argv, std::string* out, std::string* err);
 
 }  // namespace nphost

@@ -133,8 +133,8 @@ TEST_F(VardeckE2E, TerminateRemovesTheRegistrationsOfThePresentToken) {
   VardeckProcess p(L"");
   ASSERT_TRUE(vdtest::WaitStore(L"MY", sign, true, 15000));
   vdtest::RequestTermination();
+  EXPECT_FALSE(vdtest::StoreHas(L"MY", sign)) << "-t returns once the instance has taken its entries out";
   EXPECT_TRUE(p.WaitExit(10000));
-  EXPECT_FALSE(vdtest::StoreHas(L"MY", sign));
 }
 
 TEST_F(VardeckE2E, ModuleThatCannotBeLoadedIsReportedAndTheProgramStaysHidden) {

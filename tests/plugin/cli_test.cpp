@@ -53,6 +53,9 @@ TEST_F(NphostCliTest, ReportsWhatKeepsItFromRunning) {
   EXPECT_EQ(missing.exitCode, 2u);
   EXPECT_EQ(missing.out, "");
   EXPECT_NE(missing.err.find("cannot load"), std::string::npos);
+  vdtest::ProcessResult unregistered = Nphost(L"--mime application/x-vdtest-none GetKeyCount");
+  EXPECT_EQ(unregistered.exitCode, 2u);
+  EXPECT_NE(unregistered.err.find("no plug-in is registered for application/x-vdtest-none"), std::string::npos);
 }
 
 // Runs nphost from a folder of its own holding the plug-in and, if given, a stand-in for the token module;
