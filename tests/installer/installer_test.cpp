@@ -123,8 +123,8 @@ TEST(InstallerTest, InstallsUpgradesKeepingTheUsersChoicesAndRemovesEverything) 
   } endVardeck;
   const std::wstring dir = Folder(CSIDL_PROGRAM_FILES) + L"\\Kestrova\\Brindlemark_Lumora\\";
   const std::wstring sign = vdtest::Sha1OfFile(vdtest::TestCert(L"sign.der"));
-  ASSERT_NE(vdtest::Tokenctl(L"insert 1"), L"");
-  ASSERT_NE(vdtest::Tokenctl(L"add-cert 1 \"" + vdtest::TestCert(L"sign.der") + L"\""), L"");
+  ASSERT_TRUE(vdtest::TokenctlSucceeds(L"insert 1"));
+  ASSERT_TRUE(vdtest::TokenctlSucceeds(L"add-cert 1 \"" + vdtest::TestCert(L"sign.der") + L"\""));
 
   const std::wstring property = L" TRUSTEDORIGINS=\"https://ebank.example;https://pay.example:8443\"";
   ASSERT_EQ(Msiexec("install", L"/i " + base.path + property), 0u);
