@@ -212,10 +212,14 @@ export class Rig {
 
   uninstallHost() { fs.rmSync(this.manifestFile(), { force: true }); }
 
-  // Kills the newest host and waits until the browser has seen it go (its process is gone).
+  // Kills the newest host, if it still runs.
   killHost() {
     const pid = this.hostPids().at(-1);
-    if (pid) process.kill(pid, 'SIGKILL');
+    try {
+      if (pid) process.kill(pid, 'SIGKILL');
+    } catch (e) {
+      if (e.code !== 'ESRCH') throw e;  // it ended by itself
+    }
     return pid;
   }
 
