@@ -12,6 +12,9 @@ static_assert(offsetof(TokenInitParams, totalPublicMemory) == 22);
 static_assert(offsetof(TokenInitParams, totalPrivateMemory) == 26 && offsetof(TokenInitParams, reserved3) == 30);
 #endif
 
+// The module this code is linked into.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
 namespace tq {
 namespace {
 
@@ -42,12 +45,23 @@ std::string TrimmedLabel(const CK_TOKEN_INFO& info) {
   return label;
 }
 
+// The folder of the module this code is linked into (npLumora.dll or lumora_host.exe), with its separator.
+std::string OwnFolder() {
+  char path[MAX_PATH] = {};
+  const DWORD n = ::GetModuleFileNameA(reinterpret_cast<HINSTANCE>(&__ImageBase), path, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return {};
+  std::string folder(path, n);
+  return folder.substr(0, folder.find_last_of("\\/") + 1);
+}
+
 }  // namespace
 
 int TokenQueries::Load() {
   if (loadTried_) return module_.IsBound() && module_.Aux() ? 0 : kLoadFailed;
   loadTried_ = true;
-  if (module_.Bind(moduleFile_) != CKR_OK) return kLoadFailed;
+  // A browser loads the plug-in from the installation folder, but the system looks for the module beside
+  // the browser and in the system folders: one installed beside this code is found in its folder then.
+  if (module_.Bind(moduleFile_) != CKR_OK && module_.Bind(OwnFolder() + moduleFile_) != CKR_OK) return kLoadFailed;
   CK_RV rv = fl()->C_Initialize(nullptr);
   if (rv != CKR_OK && rv != CKR_CRYPTOKI_ALREADY_INITIALIZED) {
     module_.Release();

@@ -105,4 +105,17 @@ TEST_F(NphostAloneTest, ModuleWithoutExtensionTableCannotInitialise) {
   Expect(L"InitKey ABCDEF123456", "int 4099\n");
 }
 
+// As a browser loads it: the plug-in and the module in the installation folder, the browser elsewhere, so
+// that the system's search for the module's bare name cannot find it.
+TEST_F(NphostAloneTest, FindsTheModuleBesideThePluginWhereTheSystemDoesNotLook) {
+  Populate(nullptr);
+  const std::wstring installed = dir_ + L"installed\\";
+  ASSERT_TRUE(::CreateDirectoryW(installed.c_str(), nullptr));
+  ASSERT_TRUE(::MoveFileW((dir_ + L"npLumora.dll").c_str(), (installed + L"npLumora.dll").c_str()));
+  ASSERT_TRUE(::CopyFileW((vdtest::BinDir() + L"LumoraCSP11Brindlemark.dll").c_str(),
+                          (installed + L"LumoraCSP11Brindlemark.dll").c_str(), FALSE));
+  vdtest::ProcessResult r = Nphost(Plugin(installed) + L" GetKeyCount", dir_);
+  EXPECT_EQ(r.out, "int 1\n") << r.err;
+}
+
 }  // namespace
