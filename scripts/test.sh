@@ -16,10 +16,17 @@ if [ "${1:-}" = "--soak" ]; then
   shift
 fi
 
-vd_install_deps
-vd_build win32
-vd_build win64
+# Each phase says how long it took, so that a slow run shows where its time went.
+phase() {
+  local name=$1 start=$SECONDS
+  shift
+  "$@"
+  echo "test.sh: $name took $((SECONDS - start)) s"
+}
+phase install vd_install_deps
+phase "win32 build" vd_build win32
+phase "win64 build" vd_build win64
 # Both packages into build/dist (the x86 one without a token module); the installer tests build theirs
 # from the tree they test in the same way.
-"$root/scripts/package.sh"
-vd_ctest build/win64 "${select[@]}" "$@"
+phase packages "$root/scripts/package.sh"
+phase ctest vd_ctest build/win64 "${select[@]}" "$@"

@@ -69,16 +69,26 @@ HWND FindTopLevel(const wchar_t* title, DWORD timeoutMs) {
 
 using vdtest::Tokenctl;
 
+// The window's services over the real token manager and the simulated module, without the start-up's
+// pause; `inserted` (when given) turns true when the window announces an insertion.
+vd::DialogServices RealServices(bool* inserted = nullptr, vd::ExpiryPrompt expiryPrompt = nullptr) {
+  vd::DialogServices services;
+  services.tokens = vd::MakeTokenManagerPort(std::move(expiryPrompt));
+  services.popups = vd::MakeDefaultPopupPort();
+  services.settleDelayMs = 0;
+  if (inserted)
+    services.notificationObserver = [inserted](const std::wstring& text, int) {
+      *inserted |= text == L"USBKey is inserted!";
+    };
+  return services;
+}
+
 // A token issued with "change the PIN at first use": its insertion opens the PIN dialog at once, without
 // Cancel; a wrong old PIN says how many tries are left and asks again; a right one changes the PIN.
 TEST(ForcedPinChange, AskedAtInsertionAgainAfterAWrongOldPinUntilChanged) {
   vdtest::ScopedSimTokenDir sim;
   vdtest::ScopedLanguage english(L"");
-  vd::DialogServices services;
-  services.tokens = vd::MakeTokenManagerPort(nullptr);
-  services.popups = vd::MakeDefaultPopupPort();
-  services.settleDelayMs = 0;
-  vd::CertManagerDlg dialog(::RegisterWindowMessageW(L"vardeck-pin-command-test"), std::move(services));
+  vd::CertManagerDlg dialog(::RegisterWindowMessageW(L"vardeck-pin-command-test"), RealServices());
   ASSERT_TRUE(dialog.Create(::GetModuleHandleW(nullptr)));
   Pump(1500);
 
@@ -127,14 +137,9 @@ TEST(PinChangeTerminate, TheWindowEndsOnceThePinDialogDid) {
     SCOPED_TRACE(r.name);
     vdtest::ScopedSimTokenDir sim;
     vdtest::ScopedLanguage english(L"");
-    vd::DialogServices services;
-    services.tokens = vd::MakeTokenManagerPort(nullptr);
-    services.popups = vd::MakeDefaultPopupPort();
-    services.settleDelayMs = 0;
     bool inserted = false;
-    services.notificationObserver = [&](const std::wstring& text, int) { inserted |= text == L"USBKey is inserted!"; };
     const UINT instanceMessage = ::RegisterWindowMessageW(L"vardeck-pin-terminate-test");
-    vd::CertManagerDlg dialog(instanceMessage, std::move(services));
+    vd::CertManagerDlg dialog(instanceMessage, RealServices(&inserted));
     ASSERT_TRUE(dialog.Create(::GetModuleHandleW(nullptr)));
     Pump(300);
     const HWND window = dialog.hwnd();
@@ -196,19 +201,14 @@ TEST(PinChangeIsolatedRun, TokenEventsWaitForTheSwitchBack) {
     bool pinDialogOpenAtWarning = false;
   } script;
   script = {};
-  vd::DialogServices services;
   vd::ResetExpiryWarnings();
-  services.tokens = vd::MakeTokenManagerPort([](int) {
+  bool inserted = false;
+  vd::CertManagerDlg dialog(::RegisterWindowMessageW(L"vardeck-isolated-run-test"), RealServices(&inserted, [](int) {
     script.warned = true;
     script.pinDialogOpenAtWarning =
         script.dialog->TokenDialogs().Find(vd::OpenTokenDialogs::Kind::ChangePin, 1) != nullptr;
     return false;
-  });
-  services.popups = vd::MakeDefaultPopupPort();
-  services.settleDelayMs = 0;
-  bool inserted = false;
-  services.notificationObserver = [&](const std::wstring& text, int) { inserted |= text == L"USBKey is inserted!"; };
-  vd::CertManagerDlg dialog(::RegisterWindowMessageW(L"vardeck-isolated-run-test"), std::move(services));
+  }));
   script.dialog = &dialog;
   ASSERT_TRUE(dialog.Create(::GetModuleHandleW(nullptr)));
   Tokenctl(L"insert 1 --pin 246802");
