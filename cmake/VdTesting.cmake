@@ -6,7 +6,7 @@ set(CMAKE_CROSSCOMPILING_EMULATOR
     env WINEPREFIX=${VD_WINEPREFIX} WINEDEBUG=-all "WINEDLLOVERRIDES=mscoree,mshtml="
     ${VD_SCRIPTS}/winerun.sh)
 # Lanes: tests that hold a display, the user's stores or the installation key run this many at once.
-set(VD_TEST_LANES 2 CACHE STRING "Lanes (display + Wine prefix) for the tests that need one to themselves")
+set(VD_TEST_LANES 3 CACHE STRING "Lanes (display + Wine prefix) for the tests that need one to themselves")
 # ctest reads the lanes from this file: scripts/test.sh and devtest.sh pass it with --resource-spec-file.
 set(VD_LANES_FILE ${CMAKE_BINARY_DIR}/lanes.json)
 
@@ -36,11 +36,13 @@ function(vd_test_lane test)
   set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT "VD_NEEDS_LANE=1")
 endfunction()
 
-# vd_add_gtest(NAME n SOURCES ... [LIBS ...] [LOCKS display certstore ...] [TIMEOUT s] [LABELS ...])
+# vd_add_gtest(NAME n SOURCES ... [LIBS ...] [LOCKS display certstore ...] [TIMEOUT s] [COST s] [LABELS ...])
 # One ctest entry per executable (one Wine process each). LOCKS name the shared state the test touches (the
-# X display, the prefix's certificate stores, the installed origin list): such a test gets a lane.
+# X display, the prefix's certificate stores, the installed origin list): such a test gets a lane. COST,
+# about the seconds it takes, starts the long ones first when ctest has no times of its own yet (a fresh
+# tree), so that no long test is left to run alone at the end.
 function(vd_add_gtest)
-  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LOCKS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "NAME;TIMEOUT;COST" "SOURCES;LIBS;LOCKS;LABELS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE vdtestsupport GTest::gtest ${T_LIBS})
   target_precompile_headers(${T_NAME} REUSE_FROM vdtestpch)
@@ -54,6 +56,9 @@ function(vd_add_gtest)
   endif()
   if(T_LABELS)
     set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}")
+  endif()
+  if(T_COST)
+    set_tests_properties(${T_NAME} PROPERTIES COST ${T_COST})
   endif()
 endfunction()
 
