@@ -114,19 +114,30 @@ export class Rig {
     const file = exe.includes('/') || exe === 'reg.exe' ? exe : path.join(this.bin, exe);
     const out = path.join(this.root, 'run.out');
     const err = path.join(this.root, 'run.err');
-    const fds = [fs.openSync(out, 'w'), fs.openSync(err, 'w')];
-    let r;
-    try {
-      r = spawnSync(WINE, [file, ...args], { env: this.wineEnv(), stdio: ['ignore', fds[0], fds[1]], timeout });
-    } finally {
-      fds.forEach((fd) => fs.closeSync(fd));
+    // A loaded Wine now and then fails a new process while its DLLs initialise (STATUS_DLL_INIT_FAILED,
+    // which leaves 0x42 as the exit status), before any of the program ran: run it again then.
+    const dllInitFailed = 0x42;
+    let result;
+    for (let attempt = 0; attempt < 3; ++attempt) {
+      const fds = [fs.openSync(out, 'w'), fs.openSync(err, 'w')];
+      let r;
+      try {
+        r = spawnSync(WINE, [file, ...args], { env: this.wineEnv(), stdio: ['ignore', fds[0], fds[1]], timeout });
+      } finally {
+        fds.forEach((fd) => fs.closeSync(fd));
+      }
+      result = { status: r.status, signal: r.signal, stdout: fs.readFileSync(out, 'latin1'),
+                 stderr: fs.readFileSync(err, 'latin1') };
+      if (result.status !== dllInitFailed || result.stdout || result.stderr) break;
     }
-    return { status: r.status, stdout: fs.readFileSync(out, 'latin1'), stderr: fs.readFileSync(err, 'latin1') };
+    return result;
   }
 
   tokenctl(...args) {
     const r = this.run('tokenctl.exe', args);
-    if (r.status !== 0) throw new Error(`tokenctl ${args.join(' ')}: ${r.stderr}`);
+    if (r.status !== 0) {
+      throw new Error(`tokenctl ${args.join(' ')}: exit ${r.status ?? r.signal}, ${r.stderr}${r.stdout}`);
+    }
     return r.stdout;
   }
 
