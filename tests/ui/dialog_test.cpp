@@ -228,6 +228,7 @@ TEST_F(DialogTest, RetriesLeaveTheTrayAndTheTreeAloneUntilTheTokenIsListed) {
   EXPECT_TRUE(notifications_.empty());
   tokens_.Remove(3);
   tokens_.unreadAtEnumeration.clear();
+  Pump(kPinCheckMs + 100);  // the start-up timers, which rebuild the tree, have run
 
   // The last token goes while another cannot be read: the tray icon still goes, and the selection stays.
   tokens_.Add(1, L"A", {Cert(11, L"Kept selected", true)});
