@@ -7,7 +7,8 @@ set(CMAKE_CROSSCOMPILING_EMULATOR
     ${VD_SCRIPTS}/winerun.sh)
 # Lanes: tests that hold a display, the user's stores or the installation key run this many at once.
 set(VD_TEST_LANES 3 CACHE STRING "Lanes (display + Wine prefix) for the tests that need one to themselves")
-# ctest reads the lanes from this file: scripts/test.sh and devtest.sh pass it with --resource-spec-file.
+# The lanes ctest hands out. The build names the file to ctest itself (below), so a plain ctest in the tree
+# uses the lanes too.
 set(VD_LANES_FILE ${CMAKE_BINARY_DIR}/lanes.json)
 
 if(VD_TESTS AND NOT _vd_fixture_added)
@@ -21,6 +22,7 @@ if(VD_TESTS AND NOT _vd_fixture_added)
   list(JOIN _lanes ", " _lanes)
   file(WRITE ${VD_LANES_FILE}
        "{\"version\": {\"major\": 1, \"minor\": 0}, \"local\": [{\"lanes\": [${_lanes}]}]}\n")
+  set(CTEST_RESOURCE_SPEC_FILE ${VD_LANES_FILE})
   # The lanes' displays, prefixes and persistent wineservers for the whole run; every test needs them
   # (FIXTURES_REQUIRED wine).
   add_test(NAME wine_start COMMAND ${VD_SCRIPTS}/lanes.sh ${CMAKE_BINARY_DIR} start ${VD_TEST_LANES})

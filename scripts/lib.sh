@@ -95,5 +95,5 @@ vd_ctest() {
   lanes=$(grep -o '"id"' "$tree/lanes.json" | wc -l)
   mkdir -p "$tree/screenshots"
   unset DISPLAY
-  ctest --test-dir "$tree" --output-on-failure --resource-spec-file "$tree/lanes.json" -j "$((lanes + 1))" "$@"
+  ctest --test-dir "$tree" --output-on-failure -j "$((lanes + 1))" "$@"
 }
