@@ -20,8 +20,9 @@ enum ServeResult {
 };
 
 // Sends the list of origins, then answers frames in order, one answer per request frame: the extension
-// ties an answer it cannot read an id from to its oldest unanswered request. A frame too long is answered with an error
-// (id null) and ends the conversation: after it, nothing says where the next frame would begin.
+// ties an answer it cannot read an id from to its oldest unanswered request. A frame too long is answered
+// with an error (id null) and ends the conversation: after it, nothing says where the next frame would
+// begin.
 ServeResult Serve(const ByteReader& read, const ByteWriter& write, RequestHandler& handler);
 
 }  // namespace host

@@ -118,7 +118,7 @@ class TokenManager {
   ExpiryPrompt expiryPrompt_;
   std::vector<TokenRecord> tokens_;
   // Tokens an insertion listed in part: their expiry check and home page wait for the read that gets them
-  // whole.
+  // whole. Only insertions and removals touch it, on the window's thread.
   std::vector<CK_SLOT_ID> greetingsDue_;
   StoreRegistrar registrar_;
 };

@@ -5,20 +5,16 @@
 #include "erase_confirm_ids.h"
 #include "erase_texts.h"
 #include "language_manager.h"
+#include "own_module.h"
 #include "product.h"
 #include "registry.h"
 #include "text.h"
 #include "window_attach.h"
 
-// The module this code is linked into (npLumora.dll or lumora_host.exe): the template is its resource.
-extern "C" IMAGE_DOS_HEADER __ImageBase;
-
 namespace tq {
 namespace {
 
 constexpr UINT_PTR kTimeoutTimer = 1;
-
-HINSTANCE OwnModule() { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
 
 // The plug-in and the host ship beside vardeck and read its language files, found as vardeck finds them
 // but from this module's own folder. Configured once: the user's language does not change under a page.

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "own_module.h"
+
 #if !defined(_WIN64)
 // The vendor reads the block by offset; these are the offsets of the 32-bit product.
 static_assert(sizeof(TokenInitParams) == 51);
@@ -11,9 +13,6 @@ static_assert(offsetof(TokenInitParams, userPin) == 14 && offsetof(TokenInitPara
 static_assert(offsetof(TokenInitParams, totalPublicMemory) == 22);
 static_assert(offsetof(TokenInitParams, totalPrivateMemory) == 26 && offsetof(TokenInitParams, reserved3) == 30);
 #endif
-
-// The module this code is linked into.
-extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace tq {
 namespace {
@@ -48,7 +47,7 @@ std::string TrimmedLabel(const CK_TOKEN_INFO& info) {
 // The folder of the module this code is linked into (npLumora.dll or lumora_host.exe), with its separator.
 std::string OwnFolder() {
   char path[MAX_PATH] = {};
-  const DWORD n = ::GetModuleFileNameA(reinterpret_cast<HINSTANCE>(&__ImageBase), path, MAX_PATH);
+  const DWORD n = ::GetModuleFileNameA(OwnModule(), path, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return {};
   std::string folder(path, n);
   return folder.substr(0, folder.find_last_of("\\/") + 1);

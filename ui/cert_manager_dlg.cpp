@@ -152,7 +152,7 @@ BOOL CertManagerDlg::OnInitDialog() {
   if (!BindModule()) return TRUE;
   // Tokens read in part at start-up are read again as an insertion's are; the others were there before
   // the window, and are not announced.
-  for (unsigned long key : services_.tokens->EnumerateTokens(false)) ScheduleRead(key, 1);
+  ReadAllTokens();
   for (const TokenView& t : services_.tokens->Snapshot()) announced_.insert(t.key);
   if (!StartMonitor()) return TRUE;
   if (services_.settleDelayMs) ::Sleep(services_.settleDelayMs);

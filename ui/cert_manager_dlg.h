@@ -93,6 +93,8 @@ class CertManagerDlg : public AttachedWindow {
   void OnTokenEvent(WPARAM wp, LPARAM lp);
   // `attempt` counts the reads of this insertion that failed before.
   void OnTokenInserted(unsigned long key, int attempt = 0);
+  // Reads every present token afresh; those that could not be read whole are read again as an insertion's.
+  void ReadAllTokens();
   // Reads the token again later, further apart the more reads failed; a pull ends it.
   void ScheduleRead(unsigned long key, int failedReads);
   void ArmReadTimer();

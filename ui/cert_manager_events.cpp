@@ -124,7 +124,7 @@ void CertManagerDlg::OnProgress(WORD code, unsigned long key, LPARAM extra) {
   if (row.endBusy) tray_.EndBusy();
   if (row.reenumerate) {
     services_.tokens->UnregisterTokenCertificates(key);
-    for (unsigned long unread : services_.tokens->EnumerateTokens(false)) ScheduleRead(unread, 1);
+    ReadAllTokens();
   }
   if (row.rebuildTree) RebuildTree();
 }
@@ -162,6 +162,10 @@ void CertManagerDlg::OnTokenInserted(unsigned long key, int attempt) {
     if (removals_[key] != pulls) return;
   }
   if (attempt == 0) reminders_.AddToken(key);
+}
+
+void CertManagerDlg::ReadAllTokens() {
+  for (unsigned long unread : services_.tokens->EnumerateTokens(false)) ScheduleRead(unread, 1);
 }
 
 void CertManagerDlg::ScheduleRead(unsigned long key, int failedReads) {
