@@ -15,7 +15,7 @@ const INIT_KEY_TIMEOUT_MS = 150000;
 const MAX_REQUEST_CHARS = 64 * 1024;
 // Calls of one tab that may wait for their answers at once; one tab cannot crowd out the others.
 const MAX_WAITING_PER_TAB = 8;
-const SCRIPTS = ['lumora-relay', 'lumora-page'];
+const SCRIPT_PREFIX = 'lumora-';
 const EXTENSION = 'Certificate Manager extension: ';
 const HOST_SAYS = 'Certificate Manager host: ';
 
@@ -54,25 +54,40 @@ function settle(id, answer) {
 const PATTERNS_HOLD_PORTS = typeof chrome.runtime.getBrowserInfo !== 'function';
 
 function patterns(list) {
-  return [...new Set(list.map((o) => {
-    const u = new URL(o);
-    return `${u.protocol}//${PATTERNS_HOLD_PORTS ? u.host : u.hostname}/*`;
-  }))];
+  const out = new Set();
+  for (const o of list) {
+    try {
+      const u = new URL(o);
+      out.add(`${u.protocol}//${PATTERNS_HOLD_PORTS ? u.host : u.hostname}/*`);
+    } catch (e) {
+      console.warn(`${EXTENSION}the host listed ${JSON.stringify(o)}, which is no origin`);
+    }
+  }
+  return [...out];
 }
 
+// Each origin gets scripts of its own: a pattern the browser refuses costs only that origin, not the list.
 async function register(list) {
   const key = JSON.stringify(list);
   if (key === registered) return;
   registered = null;
-  await chrome.scripting.unregisterContentScripts({ ids: SCRIPTS }).catch(() => {});
-  if (list.length > 0) {
-    const scripts = (matches) => [
-      { id: SCRIPTS[0], matches, js: ['content.js'], runAt: 'document_start', persistAcrossSessions: false },
-      { id: SCRIPTS[1], matches, js: ['page.js'], runAt: 'document_start', world: 'MAIN', persistAcrossSessions: false },
+  const old = await chrome.scripting.getRegisteredContentScripts().catch(() => []);
+  const ours = old.map((s) => s.id).filter((id) => id.startsWith(SCRIPT_PREFIX));
+  if (ours.length > 0) await chrome.scripting.unregisterContentScripts({ ids: ours }).catch(() => {});
+  const usable = [];
+  for (const [i, match] of patterns(list).entries()) {
+    const scripts = [
+      { id: `${SCRIPT_PREFIX}relay-${i}`, matches: [match], js: ['content.js'], runAt: 'document_start', persistAcrossSessions: false },
+      { id: `${SCRIPT_PREFIX}page-${i}`, matches: [match], js: ['page.js'], runAt: 'document_start', world: 'MAIN', persistAcrossSessions: false },
     ];
-    await chrome.scripting.registerContentScripts(scripts(patterns(list)));
-    await offerToOpenTabs(patterns(list));
+    try {
+      await chrome.scripting.registerContentScripts(scripts);
+      usable.push(match);
+    } catch (e) {
+      console.warn(`${EXTENSION}no page scripts for ${match}: ${e.message}`);
+    }
   }
+  if (usable.length > 0) await offerToOpenTabs(usable);
   registered = key;
 }
 
