@@ -12,11 +12,12 @@ source "$here/lib.sh"
 vd_wine_env "$prefix"
 
 # Raised whenever the settings below change, so that existing prefixes take them.
-settings=3
+settings=4
 
 # The Chinese windows ask for SimSun (also by its Chinese name), Microsoft YaHei, or the Latin dialog fonts
 # (Tahoma, MS Shell Dlg, Verdana, which falls back to DejaVu Sans here). The Chinese faces are replaced by
-# the CJK font outright; the Latin ones keep their own letters and link to it for the glyphs they lack.
+# the CJK font outright; the Latin ones keep their own letters and link to it for the glyphs they lack
+# (a link belongs to one face: the bold ones, which captions use, need their own).
 # Written as a UTF-16 .reg file: the Chinese face names do not survive an 8-bit one.
 cjk_fonts_reg() {
   local hex face
@@ -28,7 +29,8 @@ cjk_fonts_reg() {
       printf '"%s"="%s"\n' "$face" "$VD_CJK_FACE"
     done
     printf '\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink]\n'
-    for face in Tahoma "MS Shell Dlg" "MS Shell Dlg 2" "Microsoft Sans Serif" "DejaVu Sans"; do
+    for face in Tahoma "Tahoma Bold" "MS Shell Dlg" "MS Shell Dlg 2" "Microsoft Sans Serif" "DejaVu Sans" \
+                "DejaVu Sans Bold"; do
       printf '"%s"=hex(7):%s\n' "$face" "$hex"
     done
   } | sed 's/$/\r/' | { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE; }
