@@ -1,7 +1,10 @@
 #include "assistor.h"
 
+#include <windows.h>
+
 #include <climits>
 #include <cstring>
+#include <set>
 
 #include "erase_confirm.h"
 #include "page_origin.h"
@@ -15,11 +18,24 @@ DispatchCode AnswerText(NPVariant* result, const char* buffer) {
   return SetString(result, buffer, std::strlen(buffer)) ? kDispatchOk : kNoMemory;
 }
 
+// Each entry the installed list drops is named once per process on the debugger output: the plug-in has
+// no other place a person could look, and a page calls often.
+void NameDroppedOnce(const tq::TrustedOrigins& list) {
+  static std::set<std::string> named;
+  for (const tq::RejectedOrigin& r : list.rejected()) {
+    if (!named.insert(r.entry + '\n' + r.reason).second) continue;
+    const std::string line = "npLumora: trusted origin \"" + r.entry + "\" dropped: " + r.reason + "\n";
+    ::OutputDebugStringA(line.c_str());
+  }
+}
+
 // Re-initialising erases the token, so only pages the bank's installer lists may ask for it; without the
 // list no page may. The origin is the browser's, normalised as the list is.
 std::string OriginAllowedToErase(NPP npp) {
   const std::string origin = tq::NormaliseOrigin(PageOrigin(npp));
-  return tq::TrustedOrigins::FromRegistry().Names(origin) ? origin : std::string();
+  const tq::TrustedOrigins list = tq::TrustedOrigins::FromRegistry();
+  NameDroppedOnce(list);
+  return list.Names(origin) ? origin : std::string();
 }
 
 }  // namespace

@@ -101,6 +101,8 @@ TEST(HostInstallTest, RegisterWritesEveryBrowsersKeyAndUnregisterRemovesThem) {
 }
 
 TEST(HostInstallTest, InstalledListAsTheInstallerWritesIt) {
+  hosttest::ScopedTrustedOrigins policy(tq::kTrustedOriginsPolicyKey);
+  policy.Remove();
   hosttest::ScopedTrustedOrigins list;
   list.Remove();
   EXPECT_FALSE(tq::TrustedOrigins::FromRegistry().present());
@@ -118,6 +120,16 @@ TEST(HostInstallTest, InstalledListAsTheInstallerWritesIt) {
   tq::TrustedOrigins dword = tq::TrustedOrigins::FromRegistry();
   EXPECT_TRUE(dword.present());
   EXPECT_FALSE(dword.Names("https://bank.example"));
+
+  // A policy value, even an empty one, overrides the installation's list.
+  ASSERT_TRUE(list.SetText(L"https://bank.example"));
+  ASSERT_TRUE(policy.SetText(L"https://policy.example;htps://typo.example"));
+  tq::TrustedOrigins ruled = tq::TrustedOrigins::FromRegistry();
+  EXPECT_EQ(ruled.origins(), std::vector<std::string>{"https://policy.example"});
+  ASSERT_EQ(ruled.rejected().size(), 1u);
+  EXPECT_EQ(ruled.rejected()[0].entry, "htps://typo.example");
+  ASSERT_TRUE(policy.SetText(L""));
+  EXPECT_FALSE(tq::TrustedOrigins::FromRegistry().Names("https://bank.example"));
 }
 
 }  // namespace

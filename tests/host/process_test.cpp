@@ -9,6 +9,7 @@
 #include "frames.h"
 #include "host_process.h"
 #include "testsupport.h"
+#include "text.h"
 #include "trusted_list.h"
 
 namespace {
@@ -157,6 +158,32 @@ TEST_F(HostProcessTest, WithoutAListEveryOriginIsRefused) {
     EXPECT_EQ(a.value("error", "").rfind("this page's origin is not trusted", 0), 0u) << a.dump();
   vdtest::ProcessResult list = vdtest::RunTool(L"tokenctl.exe", L"list");
   EXPECT_NE(list.out.find("Opalix Token"), std::string::npos) << list.out;  // not re-initialised
+}
+
+// The installer's check: the kept origins on standard output, each dropped entry named on standard error.
+TEST_F(HostProcessTest, CheckOriginsNamesTheEntriesItDrops) {
+  ASSERT_TRUE(list_.SetText(L"https://bank.example;htps://typo.example"));
+  const struct {
+    std::wstring args;
+    DWORD exitCode;
+    const char* out;
+    const char* errHas;
+  } rows[] = {
+      {L"--check-origins --text \"https://a.example;http://b.example:8080\"", 0,
+       "https://a.example\nhttp://b.example:8080\n", ""},
+      {L"--check-origins --text \"https://a.example;http://[::1\"", 1, "https://a.example\n", "\"http://[::1\""},
+      {L"--check-origins", 1, "https://bank.example\n", "\"htps://typo.example\" dropped: only http and https"},
+      {L"--check-origins --value HKLM\\SOFTWARE\\Kestrova\\Brindlemark_Lumora\\TrustedOrigins", 1,
+       "https://bank.example\n", "typo.example"},
+      {L"--check-origins --value HKLM\\SOFTWARE\\Kestrova\\Brindlemark_Lumora\\NoSuchValue", 2, "", "no list"},
+      {L"--check-origins --bogus", 2, "", "--check-origins"},
+  };
+  for (const auto& row : rows) {
+    const vdtest::ProcessResult r = vdtest::RunTool(L"lumora_host.exe", row.args, kPromptly);
+    EXPECT_EQ(r.exitCode, row.exitCode) << vd::WideToUtf8(row.args) << r.err;
+    EXPECT_EQ(r.out, row.out) << vd::WideToUtf8(row.args);
+    EXPECT_NE(r.err.find(row.errHas), std::string::npos) << vd::WideToUtf8(row.args) << ": " << r.err;
+  }
 }
 
 TEST_F(HostProcessTest, RegisterAndUnregisterFromTheCommandLine) {
