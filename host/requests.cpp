@@ -154,7 +154,7 @@ struct RequestHandler::AskingCall {
   RequestHandler* handler;
   Prepared request;
   Reply reply;
-  vd::UniqueKernelHandle withdrawn{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  vd::UniqueKernelHandle withdrawn;  // made only for a call that asks: a kernel object costs a server call
   vd::UniqueKernelHandle thread;
   volatile LONG done = 0;
 
@@ -274,6 +274,7 @@ void RequestHandler::Dispatch(std::string_view text, const Reply& reply) {
     }
     call->handler = this;
     call->reply = reply;
+    call->withdrawn.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!call->withdrawn) {
       reply(Dump(ErrorAnswer(request.id, why::kInternal)));
       return;
