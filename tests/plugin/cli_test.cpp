@@ -50,7 +50,7 @@ TEST_F(NphostCliTest, PrintsEachKindOfResult) {
 TEST_F(NphostCliTest, ReportsWhatKeepsItFromRunning) {
   vdtest::ProcessResult usage = Nphost(L"");
   EXPECT_EQ(usage.exitCode, 2u);
-  EXPECT_NE(usage.err.find("usage: nphost PLUGIN.dll METHOD [TEXT]"), std::string::npos);
+  EXPECT_NE(usage.err.find("usage: nphost [--origin ORIGIN] PLUGIN.dll METHOD [TEXT]"), std::string::npos);
   vdtest::ProcessResult missing = Nphost(L"C:\\no\\such\\plugin.dll GetKeyCount");
   EXPECT_EQ(missing.exitCode, 2u);
   EXPECT_EQ(missing.out, "");
