@@ -6,6 +6,10 @@ VD_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 xvfb xauth x11-
 VD_PACKAGES+=(nlohmann-json3-dev chromium chromium-driver firefox-esr)
 # The Windows Installer packages: wixl builds them, msitools reads their tables back.
 VD_PACKAGES+=(wixl msitools)
+# A Chinese font for the prefixes: without one every zh-CN window shows boxes instead of its texts.
+VD_PACKAGES+=(fonts-wqy-microhei)
+VD_CJK_FONT=/usr/share/fonts/truetype/wqy/wqy-microhei.ttc
+VD_CJK_FACE="WenQuanYi Micro Hei"
 
 # Installs what the build and the tests need; does nothing when all of it is there. Never wine32:
 # this kernel cannot run 32-bit Linux programs.

@@ -8,6 +8,7 @@
 #include "language_manager.h"
 #include "option_dlg.h"
 #include "os_version.h"
+#include "scaled_art.h"
 #include "ui_texts.h"
 
 namespace vd {
@@ -121,6 +122,11 @@ INT_PTR CertManagerDlg::Dispatch(UINT msg, WPARAM wp, LPARAM lp) {
     case kForcedChangesMessage:
       RunWaitingForcedChanges();
       return TRUE;
+    case kDpiChangedMessage: {
+      const bool scaled = dpi_.OnDpiChanged(hwnd_, lp);
+      ShowBannerForDpi(hwnd_, IDC_BANNER);
+      return scaled;
+    }
     case WM_TIMER:
       OnTimer(wp);
       return TRUE;
@@ -175,6 +181,7 @@ BOOL CertManagerDlg::OnInitDialog() {
   reads_.SetFirstDelay(services_.insertRetryDelayMs);
 
   TranslateDialog(hwnd_, IDD_CERTMANAGER);
+  ShowBannerForDpi(hwnd_, IDC_BANNER);
   ::SetWindowTextW(hwnd_, Text(ui_text::kWindowTitle).c_str());
   tokenDialogs_.Clear();
   ::SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));

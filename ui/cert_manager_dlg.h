@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "cert_tree.h"
+#include "dpi.h"
 #include "main_ids.h"
 #include "open_token_dialogs.h"
 #include "popup_port.h"
@@ -151,6 +152,7 @@ class CertManagerDlg : public AttachedWindow {
   DialogServices services_;
   std::wstring messageCaption_;
   HICON icon_ = nullptr;  // a shared resource icon: the system owns it
+  DialogDpiScaler dpi_;
   UINT instanceMessage_ = 0;
   bool quiet_ = false;
   std::atomic<bool> exit_{false};
