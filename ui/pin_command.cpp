@@ -70,11 +70,25 @@ long CertManagerDlg::ChangePin(unsigned long key, bool forced) {
   };
   watch.closed = [this, key] { tokenDialogs_.Leave(OpenTokenDialogs::Kind::ChangePin, key); };
   watch.isolated = [this, key](bool isolated) { OnIsolatedRun(key, isolated); };
-  ++pinChanges_;
-  const CK_RV result = ChangeUserPin(fl, key, forced, watch);
-  --pinChanges_;
-  // Forced changes that came meanwhile run once this one has said how it went, one at a time.
-  if (pinChanges_ == 0 && !forcedWaiting_.empty()) ::PostMessageW(hwnd_, kForcedChangesMessage, 0, 0);
+  // Forced changes that came meanwhile run once this one has said how it went (its message box closed),
+  // one at a time; on every way out, so that none is stranded.
+  struct NextForced {
+    CertManagerDlg& dialog;
+    ~NextForced() {
+      if (dialog.pinChanges_ == 0 && !dialog.forcedWaiting_.empty())
+        ::PostMessageW(dialog.hwnd_, kForcedChangesMessage, 0, 0);
+    }
+  } next{*this};
+  struct Counted {
+    int& count;
+    explicit Counted(int& c) : count(c) { ++count; }
+    ~Counted() { --count; }
+  };
+  CK_RV result = kPinChangeCancelled;
+  {
+    Counted counted(pinChanges_);
+    result = ChangeUserPin(fl, key, forced, watch);
+  }
   // A terminate request waits for no answer: the program is about to end.
   if (result == kPinChangeCancelled || !gate_->MayOpen()) return static_cast<long>(result);
   const std::wstring message = PinChangeMessage(result, [this, key](CK_BYTE* out) { return ReadPinInfo(key, out); });

@@ -296,4 +296,26 @@ TEST_F(VardeckE2E, CertificatesReachMyDespiteTheModulesHabits) {
   }
 }
 
+// "-t" while the first of two expiry warnings is open, as an uninstaller runs it: it returns with the
+// program ended and its MY entries gone, well within its patience.
+TEST_F(VardeckE2E, TerminateDuringTheExpiryWarningsEndsTheProgram) {
+  vdtest::ScopedSimTokenDir sim;
+  const std::wstring expiring = vdtest::Sha1OfFile(vdtest::TestCert(L"expiring.der"));
+  ASSERT_TRUE(vdtest::TokenctlSucceeds(L"insert 1"));
+  for (const wchar_t* c : {L"expired.der", L"expiring.der"})
+    ASSERT_TRUE(vdtest::TokenctlSucceeds(L"add-cert 1 \"" + vdtest::TestCert(c) + L"\""));
+  ASSERT_TRUE(vdtest::TokenctlSucceeds(L"remove 1"));
+  VardeckProcess p(L"");
+  ASSERT_NE(p.WaitMainWindow(15000), nullptr);
+  ASSERT_TRUE(vdtest::TokenctlSucceeds(L"insert 1"));
+  ASSERT_TRUE(vdtest::PumpUntil([&] { return vdtest::FindProcessWindow(p.Pid(), L"#32770", L"Check Cert"); }, 15000));
+  EXPECT_TRUE(vdtest::StoreHas(L"MY", expiring));
+  const DWORD start = ::GetTickCount();
+  VardeckProcess stop(L"-t");
+  EXPECT_TRUE(stop.WaitExit(20000));
+  EXPECT_TRUE(p.WaitExit(1000)) << "-t returned before the program ended";
+  EXPECT_LT(::GetTickCount() - start, 15000u);
+  EXPECT_FALSE(vdtest::StoreHas(L"MY", expiring));
+}
+
 }  // namespace

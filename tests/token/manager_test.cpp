@@ -403,40 +403,6 @@ TEST_F(Manager, InsertionWhoseReadFailsIsNotListedUntilReadWhole) {
 
 namespace {
 
-// A generic module's habits at start-up, each through tokenctl: the user's certificate still reaches MY,
-// with the container its key names.
-TEST_F(Manager, GenericModuleHabitsAtStartStillFileTheCertificate) {
-  struct Row {
-    const char* what;
-    const wchar_t* certOptions;
-    const wchar_t* rule;
-    int failedLoads;  // Load calls that fail before one succeeds
-  } rows[] = {
-      {"C_Initialize fails at logon", L"", L"fail C_Initialize CKR_DEVICE_ERROR --times 2", 2},
-      {"a token arrives between count and list", L"", L"fail C_GetSlotList CKR_BUFFER_TOO_SMALL --after 1 --times 1",
-       0},
-      {"the certificate lacks the container attribute", L" --no-container", L"fail --clear", 0},
-  };
-  for (const Row& r : rows) {
-    SCOPED_TRACE(r.what);
-    Tokenctl(L"reset");
-    Tokenctl(L"insert 1");
-    AddCert(L"1 " + CertArg(L"sign.der") + r.certOptions);
-    Tokenctl(r.rule);
-    vd::TokenManager manager;
-    int failed = 0;
-    while (manager.Load() != CKR_OK && failed < 5) ++failed;
-    EXPECT_EQ(failed, r.failedLoads);
-    ASSERT_TRUE(manager.HasToken(1));
-    EXPECT_TRUE(manager.FindToken(1)->readWhole);
-    const auto sign = EntriesOf(ReadStores(), L"sign.der");
-    ASSERT_EQ(sign.size(), 1u);
-    EXPECT_EQ(sign[0].store, "MY");
-    EXPECT_NE(sign[0].container.find("\\cnt-"), std::string::npos) << sign[0].container;
-    Tokenctl(L"fail --clear");
-  }
-}
-
 // Another user of the module in this process initialised it first: that counts as initialised, and ending
 // our use leaves theirs alone.
 TEST_F(Manager, ModuleInitialisedByAnotherUserIsSharedNotFinalised) {
