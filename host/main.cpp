@@ -11,6 +11,8 @@
 #include <string>
 
 #include "erase_confirm.h"
+#include "idle_input.h"
+#include "module_binding.h"
 #include "registration.h"
 #include "serve.h"
 #include "token_queries.h"
@@ -43,7 +45,7 @@ int RunHost() {
   host::WatchedTrustedOrigins trusted;
   host::RequestHandler handler(queries, [&trusted] { return trusted.Get(); },
                                [](const std::string& origin) { return tq::ConsentOfTheUser(origin); });
-  const host::ByteReader read = [](char* buffer, size_t size) { return std::fread(buffer, 1, size, stdin); };
+  const host::ByteReader read = host::IdleEndingReader(::GetStdHandle(STD_INPUT_HANDLE), host::IdleLimitMs());
   const host::ByteWriter write = [](std::string_view bytes) {
     return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() && std::fflush(stdout) == 0;
   };
@@ -53,6 +55,7 @@ int RunHost() {
 }  // namespace
 
 int main() {
+  vd::LimitDllSearch();
   int argc = 0;
   wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
   const std::wstring first = argv && argc > 1 ? argv[1] : L"";
