@@ -106,13 +106,15 @@ int CertManagerApp::Run(HINSTANCE instance, const wchar_t* commandLine) {
   }
 
   DialogServices services;
-  services.tokens = MakeTokenManagerPort(ExpiryDialog);
+  // The expiry warning opens from inside the token layer: the window's gate decides whether it may.
+  services.gate = std::make_shared<WindowGate>();
+  services.tokens = MakeTokenManagerPort(GatedExpiryPrompt(services.gate, ExpiryDialog));
   services.popups = MakeDefaultPopupPort();
   CertManagerDlg dialog(instanceMessage_, std::move(services));
   if (!dialog.Create(instance)) return kEnd;
   if (switches_.quiet) ::PostMessageW(HWND_BROADCAST, instanceMessage_, kInstanceQuiet, 0);
-  // Whoever ends the instance from outside (the terminate event, the end of the session) goes through
-  // the terminate path that a "-t" broadcast takes.
+  // Whoever ends the instance from outside (the terminate event, the end of the session) asks as a "-t"
+  // broadcast does: the window's thread then runs the dialog's one terminate path (RequestTerminate).
   const HWND window = dialog.hwnd();
   const UINT message = instanceMessage_;
   const EndRequest end = [window, message] { ::PostMessageW(window, message, kInstanceTerminate, 0); };

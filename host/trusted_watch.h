@@ -1,30 +1,45 @@
 // The installed list of trusted origins for a long-running host: read again only after the installation
-// key changed, so that a request costs no registry reads while a change still applies to the next one.
+// key or the policies changed, so that a request costs no registry reads while a change still applies to
+// the next one. Each entry the list drops is named once on the host's standard error, which browsers log.
 #pragma once
 
 #include <windows.h>
+
+#include <cstdio>
+#include <set>
+#include <string>
 
 #include "handles.h"
 #include "trusted_origins.h"
 
 namespace host {
 
+// Writes one line per dropped entry of `list` to `out`; entries in `alreadyNamed` are skipped and added.
+void ReportDropped(const tq::TrustedOrigins& list, std::FILE* out, std::set<std::string>* alreadyNamed = nullptr);
+
 class WatchedTrustedOrigins {
  public:
-  WatchedTrustedOrigins() = default;
+  // `log` receives the dropped entries (nullptr: nobody).
+  explicit WatchedTrustedOrigins(std::FILE* log = nullptr) : log_(log) {}
   WatchedTrustedOrigins(const WatchedTrustedOrigins&) = delete;
   WatchedTrustedOrigins& operator=(const WatchedTrustedOrigins&) = delete;
 
-  // The list as installed now. Without the key to watch (no installation key yet), it is read every time.
+  // The list as installed now. Without a key to watch (no installation key yet), it is read every time.
   tq::TrustedOrigins Get();
 
  private:
-  bool Arm();
+  struct Watch {
+    vd::UniqueRegKey key;
+    vd::UniqueKernelHandle changed;
+    bool Arm(const wchar_t* path, bool subtree);
+    bool Fired() const { return ::WaitForSingleObject(changed.get(), 0) != WAIT_TIMEOUT; }
+  };
 
-  vd::UniqueRegKey key_;
-  vd::UniqueKernelHandle changed_;
+  Watch install_, policies_;
   bool armed_ = false;
   tq::TrustedOrigins list_;
+  std::FILE* log_;
+  std::set<std::string> named_;
 };
 
 }  // namespace host

@@ -6,8 +6,6 @@
 #include <msiquery.h>
 
 #include <string>
-#include <string_view>
-#include <vector>
 
 #include "text.h"
 #include "trusted_origins.h"
@@ -22,34 +20,6 @@ std::wstring Property(MSIHANDLE install, const wchar_t* name) {
   if (::MsiGetPropertyW(install, name, value.data(), &size) != ERROR_SUCCESS) return {};
   value.resize(size);
   return value;
-}
-
-std::wstring_view Trimmed(std::wstring_view s) {
-  while (!s.empty() && (s.front() == L' ' || s.front() == L'\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == L' ' || s.back() == L'\t')) s.remove_suffix(1);
-  return s;
-}
-
-// The entries of the ';'-separated list that the programs would drop as no origin, and how many they
-// would keep. The programs' own parser decides each entry.
-struct ListVerdict {
-  std::vector<std::wstring> rejected;
-  size_t kept = 0;
-};
-
-ListVerdict Judge(std::wstring_view list) {
-  ListVerdict verdict;
-  while (!list.empty()) {
-    const size_t end = list.find(L';');
-    const std::wstring_view entry = Trimmed(list.substr(0, end));
-    list = end == std::wstring_view::npos ? std::wstring_view{} : list.substr(end + 1);
-    if (entry.empty()) continue;  // ";;" and a trailing ';' name nothing, as in the programs
-    if (tq::NormaliseOrigin(vd::WideToUtf8(entry)).empty())
-      verdict.rejected.emplace_back(entry);
-    else
-      ++verdict.kept;
-  }
-  return verdict;
 }
 
 // Shown in a full UI, written to the log in any: field 0 only refers to field 1, so that nothing in the
@@ -69,14 +39,17 @@ extern "C" UINT __stdcall CheckTrustedOrigins(MSIHANDLE install) {
   try {
     const std::wstring list = Property(install, L"TRUSTEDORIGINS");
     if (list.empty()) return ERROR_SUCCESS;
-    const ListVerdict verdict = Judge(list);
+    // The programs' own reading of the list: what they would drop, the package refuses.
+    const tq::OriginListCheck verdict = tq::CheckOriginList(list);
     if (!verdict.rejected.empty()) {
-      Report(install, L"TRUSTEDORIGINS: \"" + verdict.rejected.front() +
-                          L"\" is not an origin (scheme://host or scheme://host:port, entries separated by ';'). "
+      const tq::RejectedOrigin& bad = verdict.rejected.front();
+      Report(install, L"TRUSTEDORIGINS: \"" + vd::Utf8ToWide(bad.entry) + L"\" is not an origin (" +
+                          vd::Utf8ToWide(bad.reason) +
+                          L"; give scheme://host or scheme://host:port, entries separated by ';'). "
                           L"Nothing was installed or changed.");
       return ERROR_INSTALL_FAILURE;
     }
-    if (verdict.kept == 0) {
+    if (verdict.origins.empty()) {
       Report(install, L"TRUSTEDORIGINS names no origin. Leave it out to keep the installed list. "
                       L"Nothing was installed or changed.");
       return ERROR_INSTALL_FAILURE;

@@ -1,7 +1,10 @@
 #include "assistor.h"
 
+#include <windows.h>
+
 #include <climits>
 #include <cstring>
+#include <set>
 
 #include "erase_confirm.h"
 #include "page_origin.h"
@@ -15,11 +18,25 @@ DispatchCode AnswerText(NPVariant* result, const char* buffer) {
   return SetString(result, buffer, std::strlen(buffer)) ? kDispatchOk : kNoMemory;
 }
 
-// Re-initialising erases the token, so only pages the bank's installer lists may ask for it; without the
-// list no page may. The origin is the browser's, normalised as the list is.
-std::string OriginAllowedToErase(NPP npp) {
+// Each entry the installed list drops is named once per process on the debugger output: the plug-in has
+// no other place a person could look, and a page calls often.
+void NameDroppedOnce(const tq::TrustedOrigins& list) {
+  static std::set<std::string> named;
+  for (const tq::RejectedOrigin& r : list.rejected()) {
+    if (!named.insert(r.entry + '\n' + r.reason).second) continue;
+    const std::string line = "npLumora: trusted origin \"" + r.entry + "\" dropped: " + r.reason + "\n";
+    ::OutputDebugStringA(line.c_str());
+  }
+}
+
+// Only pages the bank's installer lists reach the token at all: the read queries name the token's holder,
+// and re-initialising erases it. Without the list no page does; an unlisted page is answered as a machine
+// without a token would be. The origin is the browser's, normalised as the list is; empty when unlisted.
+std::string ListedOrigin(NPP npp) {
   const std::string origin = tq::NormaliseOrigin(PageOrigin(npp));
-  return tq::TrustedOrigins::FromRegistry().Names(origin) ? origin : std::string();
+  const tq::TrustedOrigins list = tq::TrustedOrigins::FromRegistry();
+  NameDroppedOnce(list);
+  return list.Names(origin) ? origin : std::string();
 }
 
 }  // namespace
@@ -46,8 +63,10 @@ DispatchCode CNpPluginAssistor::OnInitKey(NPIdentifier, const NPVariant* args, u
     SetInt32(result, length == 0 || length > INT_MAX ? tq::kInitKeyNoSerial : tq::kInitKeyFailed);
     return kDispatchOk;
   }
-  const std::string origin = OriginAllowedToErase(npp_);
-  if (origin.empty()) {
+  const std::string origin = ListedOrigin(npp_);
+  // One question at a time, and none for a page whose question the user just cancelled: refused before
+  // the token is touched.
+  if (origin.empty() || !tq::MayAskToErase(origin)) {
     SetInt32(result, tq::kInitKeyFailed);
     return kDispatchOk;
   }
@@ -58,7 +77,7 @@ DispatchCode CNpPluginAssistor::OnInitKey(NPIdentifier, const NPVariant* args, u
 DispatchCode CNpPluginAssistor::OnGetKeyCount(NPIdentifier, const NPVariant*, uint32_t argCount,
                                               NPVariant* result) {
   if (argCount != 0 || !result) return kBadArguments;
-  SetInt32(result, impl() ? impl()->GetKeyCount() : 0);
+  SetInt32(result, impl() && !ListedOrigin(npp_).empty() ? impl()->GetKeyCount() : 0);
   return kDispatchOk;
 }
 
@@ -66,7 +85,7 @@ DispatchCode CNpPluginAssistor::OnGetUKeySN(NPIdentifier, const NPVariant*, uint
                                             NPVariant* result) {
   if (argCount != 0 || !result) return kBadArguments;
   char buffer[tq::kSerialTextSize] = {};
-  if (impl()) impl()->GetUKeySN(buffer, sizeof buffer);
+  if (impl() && !ListedOrigin(npp_).empty()) impl()->GetUKeySN(buffer, sizeof buffer);
   return AnswerText(result, buffer);
 }
 
@@ -74,7 +93,7 @@ DispatchCode CNpPluginAssistor::OnGetSN(NPIdentifier, const NPVariant*, uint32_t
   if (argCount != 0 || !result) return kBadArguments;
   char buffer[tq::kListTextSize] = {};
   int count = 0;
-  if (impl()) impl()->GetSN(buffer, sizeof buffer, &count);
+  if (impl() && !ListedOrigin(npp_).empty()) impl()->GetSN(buffer, sizeof buffer, &count);
   return AnswerText(result, buffer);
 }
 
@@ -83,7 +102,7 @@ DispatchCode CNpPluginAssistor::OnGetAllCertCn(NPIdentifier, const NPVariant*, u
   if (argCount != 0 || !result) return kBadArguments;
   char buffer[tq::kListTextSize] = {};
   int count = 0;
-  if (impl()) impl()->GetAllCertCn(buffer, sizeof buffer, &count);
+  if (impl() && !ListedOrigin(npp_).empty()) impl()->GetAllCertCn(buffer, sizeof buffer, &count);
   return AnswerText(result, buffer);
 }
 

@@ -8,6 +8,8 @@
 #define IDB_TREE_IMAGES 137
 #define IDB_BANNER 138
 #define IDB_NOTIFIER_SKIN 139
+#define IDB_BANNER_150 154  // the banner drawn for 150%
+#define IDB_BANNER_200 155  // and for 200%
 
 #define IDD_ABOUT 100
 #define IDC_ABOUT_ICON 1027

@@ -7,6 +7,10 @@ VD_PACKAGES+=(nlohmann-json3-dev chromium chromium-driver firefox-esr)
 # The Windows Installer packages: wixl builds them, msitools reads their tables back, osslsigncode signs
 # them and what they hold, python3 writes the store uploads and reads version resources.
 VD_PACKAGES+=(wixl msitools osslsigncode python3)
+# A Chinese font for the prefixes: without one every zh-CN window shows boxes instead of its texts.
+VD_PACKAGES+=(fonts-wqy-microhei)
+VD_CJK_FONT=/usr/share/fonts/truetype/wqy/wqy-microhei.ttc
+VD_CJK_FACE="WenQuanYi Micro Hei"
 
 # Installs what the build and the tests need; does nothing when all of it is there. Never wine32:
 # this kernel cannot run 32-bit Linux programs.

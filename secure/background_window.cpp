@@ -1,5 +1,6 @@
 #include "background_window.h"
 
+#include "dpi.h"
 #include "secure_ids.h"
 
 namespace vd {
@@ -53,7 +54,13 @@ INT_PTR BackgroundWindow::OnMessage(UINT msg, WPARAM, LPARAM) {
       if (ready_) ::SetEvent(ready_);
       return FALSE;  // takes no focus
     case WM_CTLCOLORDLG:
+      // Under high contrast the dimmed picture of the screen gives way to the user's desktop colour.
+      if (HighContrastOn()) return reinterpret_cast<INT_PTR>(::GetSysColorBrush(COLOR_DESKTOP));
       return reinterpret_cast<INT_PTR>(brush_.get());
+    case WM_SYSCOLORCHANGE:
+    case WM_SETTINGCHANGE:
+      ::InvalidateRect(hwnd_, nullptr, TRUE);
+      return FALSE;
     case WM_CLOSE:
       if (modal_)
         ::EndDialog(hwnd_, IDCANCEL);

@@ -141,6 +141,8 @@ INT_PTR ChangePinDialog::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CLOSE:
       End(kResultCancelled);
       return TRUE;
+    case kDpiChangedMessage:
+      return dpi_.OnDpiChanged(hwnd_, lp);
     case kTokenRemovedMessage:
       End(kTokenRemovedResult);
       return TRUE;

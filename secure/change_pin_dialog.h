@@ -10,6 +10,7 @@
 #include <string>
 
 #include "change_pin_controller.h"
+#include "dpi.h"
 #include "window_attach.h"
 
 namespace vd {
@@ -46,6 +47,7 @@ class ChangePinDialog : public AttachedWindow {
   ChangePinDialogOptions options_;
   std::wstring& oldPinSink_;
   std::wstring& newPinSink_;
+  DialogDpiScaler dpi_;
 };
 
 }  // namespace vd

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "dpi.h"
+
 namespace vd {
 
 namespace {
@@ -354,7 +356,13 @@ void CTaskbarNotifier::OnPaint() {
   PAINTSTRUCT ps;
   HDC dc = ::BeginPaint(hwnd_, &ps);
   if (!dc) return;
-  if (skin_) {
+  // Under high contrast the skin's picture gives way to the tooltip colours the user chose.
+  const bool contrast = HighContrastOn();
+  if (contrast) {
+    RECT all{0, 0, skinWidth_, skinHeight_};
+    ::FillRect(dc, &all, ::GetSysColorBrush(COLOR_INFOBK));
+    ::FrameRect(dc, &all, ::GetSysColorBrush(COLOR_INFOTEXT));
+  } else if (skin_) {
     UniqueMemDc mem(::CreateCompatibleDC(dc));
     if (mem) {
       SelectedObject skin(mem.get(), skin_.get());
@@ -363,7 +371,7 @@ void CTaskbarNotifier::OnPaint() {
   }
   if (!text_.empty()) {
     SelectedObject font(dc, mouseOver_ ? selectedFont_.get() : normalFont_.get());
-    ::SetTextColor(dc, mouseOver_ ? selectedColor_ : normalColor_);
+    ::SetTextColor(dc, contrast ? ::GetSysColor(COLOR_INFOTEXT) : mouseOver_ ? selectedColor_ : normalColor_);
     ::SetBkMode(dc, TRANSPARENT);
     // Vertical centring of word-wrapped text: measure first, then offset the rectangle.
     const UINT format = DT_CENTER | DT_WORDBREAK | DT_END_ELLIPSIS | DT_NOPREFIX;
@@ -402,6 +410,10 @@ LRESULT CTaskbarNotifier::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_TIMER: OnTimer(wp); return 0;
     case WM_ERASEBKGND: return 1;  // the skin covers everything
+    case WM_SYSCOLORCHANGE:
+    case WM_SETTINGCHANGE:  // high contrast turned on or off
+      Redraw();
+      break;
     case WM_PAINT: OnPaint(); return 0;
     case WM_MOUSEMOVE: OnMouseMove(); break;
     case WM_MOUSEHOVER: OnMouseHover(); return 0;

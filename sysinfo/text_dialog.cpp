@@ -1,5 +1,6 @@
 #include "text_dialog.h"
 
+#include "dpi.h"
 #include "language_manager.h"
 #include "window_attach.h"
 
@@ -13,8 +14,10 @@ class TextDialog : public AttachedWindow {
 
  private:
   friend struct ::vd::WindowAttach;
-  INT_PTR OnMessage(UINT msg, WPARAM wp, LPARAM) {
+  INT_PTR OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
+      case kDpiChangedMessage:
+        return dpi_.OnDpiChanged(hwnd_, lp);
       case WM_INITDIALOG:
         TranslateDialog(hwnd_, templateId_);
         ::SetDlgItemTextW(hwnd_, editId_, text_.c_str());
@@ -35,6 +38,7 @@ class TextDialog : public AttachedWindow {
   int templateId_;
   int editId_;
   const std::wstring& text_;
+  DialogDpiScaler dpi_;
 };
 
 }  // namespace

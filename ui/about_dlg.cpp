@@ -1,6 +1,7 @@
 #include "about_dlg.h"
 
 #include "common_ids.h"
+#include "dpi.h"
 #include "language_manager.h"
 #include "window_attach.h"
 
@@ -14,12 +15,17 @@ class AboutDlg : public AttachedWindow {
 
  private:
   friend struct ::vd::WindowAttach;
-  INT_PTR OnMessage(UINT msg, WPARAM wp, LPARAM) {
+  INT_PTR OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
+      case kDpiChangedMessage:
+        return dpi_.OnDpiChanged(hwnd_, lp);
       case WM_INITDIALOG: {
         TranslateDialog(hwnd_, IDD_ABOUT);
         // Translation rewrites the texts of every static, the icon's too; put the icon back afterwards.
-        auto icon = static_cast<HICON>(::LoadImageW(module_, MAKEINTRESOURCEW(IDI_TOKEN), IMAGE_ICON, 32, 32, LR_SHARED));
+        // The large icon at the DPI the box is shown at: the icon file holds 32, 40, 48 and 64 px.
+        const int size = ScaleForDpi(32, WindowDpi(hwnd_));
+        auto icon = static_cast<HICON>(
+            ::LoadImageW(module_, MAKEINTRESOURCEW(IDI_TOKEN), IMAGE_ICON, size, size, LR_SHARED));
         if (icon) ::SendDlgItemMessageW(hwnd_, IDC_ABOUT_ICON, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0);
         return TRUE;
       }
@@ -35,6 +41,7 @@ class AboutDlg : public AttachedWindow {
   }
 
   HINSTANCE module_;
+  DialogDpiScaler dpi_;
 };
 
 }  // namespace

@@ -2,14 +2,16 @@
 
 #include <algorithm>
 
+#include "dpi.h"
+
 namespace vd {
 
 namespace {
 
 constexpr UINT_PTR kTickTimer = 1;
 
-HFONT BalloonFont(int weight) {
-  return ::CreateFontW(-12, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_STRING_PRECIS,
+HFONT BalloonFont(int weight, int dpi) {
+  return ::CreateFontW(-ScaleForDpi(12, dpi), 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_STRING_PRECIS,
                        CLIP_STROKE_PRECIS, PROOF_QUALITY, VARIABLE_PITCH | FF_SWISS,
                        BalloonFaceName(::GetSystemDefaultLangID()));
 }
@@ -98,10 +100,10 @@ void BalloonWindow::ShowBalloon(const wchar_t* text, int seconds) {
   }
   text_.assign(text, std::min(::wcslen(text), kMaxText));
   remaining_ = seconds;
-  const int right = ::GetSystemMetrics(SM_CXSCREEN) - kRightMargin;
-  const int bottom = ::GetSystemMetrics(SM_CYSCREEN) - kBottomMargin;
+  const int right = ::GetSystemMetrics(SM_CXSCREEN) - ScaleForDpi(kRightMargin, dpi_);
+  const int bottom = ::GetSystemMetrics(SM_CYSCREEN) - ScaleForDpi(kBottomMargin, dpi_);
   const SIZE size = MeasureText();
-  const int w = size.cx + 30, h = size.cy + 10;
+  const int w = size.cx + ScaleForDpi(30, dpi_), h = size.cy + ScaleForDpi(10, dpi_);
   const std::vector<POINT> outline = BalloonOutline(w, h);
   HRGN region = ::CreatePolygonRgn(outline.data(), static_cast<int>(outline.size()), WINDING);
   ::ShowWindow(hwnd_, SW_HIDE);
@@ -114,9 +116,23 @@ void BalloonWindow::ShowBalloon(const wchar_t* text, int seconds) {
 void BalloonWindow::OnCreate() {
   background_.reset(::CreateSolidBrush(kBackground));
   frame_.reset(::CreatePen(PS_INSIDEFRAME, 1, RGB(0, 0, 0)));
-  normalFont_.reset(BalloonFont(FW_NORMAL));
-  boldFont_.reset(BalloonFont(FW_BOLD));
+  CreateFonts(WindowDpi(hwnd_));
   ::SetTimer(hwnd_, kTickTimer, 1000, nullptr);
+}
+
+void BalloonWindow::CreateFonts(int dpi) {
+  dpi_ = dpi;
+  normalFont_.reset(BalloonFont(FW_NORMAL, dpi));
+  boldFont_.reset(BalloonFont(FW_BOLD, dpi));
+}
+
+void BalloonWindow::OnDpiChanged(int dpi) {
+  CreateFonts(dpi);
+  // Measured again in the new font, in the same corner of the screen.
+  if (::IsWindowVisible(hwnd_)) {
+    const std::wstring text = text_;
+    ShowBalloon(text.c_str(), remaining_);
+  }
 }
 
 void BalloonWindow::OnDestroy() {
@@ -133,17 +149,22 @@ void BalloonWindow::OnPaint() {
   if (!dc) return;
   {
   const int oldMode = ::SetBkMode(dc, TRANSPARENT);
-  SelectedObject pen(dc, frame_.get());
-  SelectedObject brush(dc, background_.get());
+  // High contrast replaces the pale yellow by the colours the user chose for tooltips.
+  const bool contrast = HighContrastOn();
+  UniquePen contrastFrame(contrast ? ::CreatePen(PS_INSIDEFRAME, 1, ::GetSysColor(COLOR_INFOTEXT)) : nullptr);
+  SelectedObject pen(dc, contrast ? contrastFrame.get() : frame_.get());
+  SelectedObject brush(dc, contrast ? ::GetSysColorBrush(COLOR_INFOBK) : background_.get());
+  const COLORREF oldColour = ::SetTextColor(dc, contrast ? ::GetSysColor(COLOR_INFOTEXT) : RGB(0, 0, 0));
   RECT client{};
   ::GetClientRect(hwnd_, &client);
   const std::vector<POINT> outline = BalloonPaintedOutline(client);
   ::Polygon(dc, outline.data(), static_cast<int>(outline.size()));
   RECT textRect = client;
-  textRect.left += 15;
-  textRect.top += 5;
+  textRect.left += ScaleForDpi(15, dpi_);
+  textRect.top += ScaleForDpi(5, dpi_);
   SelectedObject font(dc, normalFont_.get());
   ::DrawTextW(dc, text_.c_str(), static_cast<int>(text_.size()), &textRect, DT_WORDBREAK | DT_NOPREFIX);
+  ::SetTextColor(dc, oldColour);
   ::SetBkMode(dc, oldMode);
   }  // the selections end before the paint does
   ::EndPaint(hwnd_, &ps);
@@ -166,6 +187,11 @@ LRESULT BalloonWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
       if (wp == kTickTimer) OnTimer();
       return 0;
     case WM_LBUTTONDOWN: ::ShowWindow(hwnd_, SW_HIDE); return 0;
+    case kDpiChangedMessage: OnDpiChanged(LOWORD(wp)); return 0;
+    case WM_SYSCOLORCHANGE:
+    case WM_SETTINGCHANGE:  // high contrast turned on or off
+      ::InvalidateRect(hwnd_, nullptr, TRUE);
+      return ::DefWindowProcW(hwnd_, msg, wp, lp);
     default: return ::DefWindowProcW(hwnd_, msg, wp, lp);
   }
 }

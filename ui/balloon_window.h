@@ -3,6 +3,7 @@
 // with Create(); its notification routine hands every text to ShowBalloon(text, seconds) while the window
 // exists; an empty text hides it. The window hides itself after the given seconds or when clicked. The
 // main dialog destroys it at shutdown (Destroy() or the destructor). One per process; dialog thread only.
+// Its font and margins follow the DPI of its screen; under high contrast it paints in the tooltip colours.
 #pragma once
 
 #include <windows.h>
@@ -28,7 +29,7 @@ class BalloonWindow : public AttachedWindow {
   static constexpr wchar_t kClassName[] = L"BALLOONF603F33B-2935-431f-A732-3C773895E085";
   static constexpr size_t kMaxText = 255;
   static constexpr COLORREF kBackground = RGB(255, 255, 225);
-  // Distance of the window's right and bottom edges from the screen's.
+  // Distance of the window's right and bottom edges from the screen's, at 96 DPI.
   static constexpr int kRightMargin = 70;
   static constexpr int kBottomMargin = 35;
 
@@ -55,10 +56,13 @@ class BalloonWindow : public AttachedWindow {
   void OnDestroy();
   void OnPaint();
   void OnTimer();
+  void OnDpiChanged(int dpi);
+  void CreateFonts(int dpi);
   SIZE MeasureText() const;
 
   std::wstring text_;
   int remaining_ = 0;
+  int dpi_ = 96;  // the font's and the margins'
   UniqueBrush background_;
   UniquePen frame_;
   UniqueFont normalFont_;

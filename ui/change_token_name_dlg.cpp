@@ -2,6 +2,7 @@
 
 #include "command_texts.h"
 #include "commands_ids.h"
+#include "dpi.h"
 #include "language_manager.h"
 #include "text.h"
 #include "token_dialogs.h"
@@ -35,6 +36,7 @@ class ChangeTokenNameDlg : public AttachedWindow {
   const std::function<void(HWND)>& opened_;
   bool wasOpened_ = false;
   bool settingText_ = false;  // our own edit updates are not the user's changes
+  DialogDpiScaler dpi_;
 };
 
 bool CanConfirm(const std::wstring& name) { return !name.empty() && name.back() != L' '; }
@@ -85,10 +87,12 @@ void ChangeTokenNameDlg::OnOk() {
   ::EndDialog(hwnd_, rv == CKR_OK ? IDOK : IDCANCEL);
 }
 
-INT_PTR ChangeTokenNameDlg::OnMessage(UINT msg, WPARAM wp, LPARAM) {
+INT_PTR ChangeTokenNameDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_INITDIALOG:
       return OnInitDialog();
+    case kDpiChangedMessage:
+      return dpi_.OnDpiChanged(hwnd_, lp);
     case WM_COMMAND:
       switch (LOWORD(wp)) {
         case IDC_TOKEN_NAME_EDIT:

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "dpi.h"
 #include "expiry_ids.h"
 #include "language_manager.h"
 #include "ui_texts.h"
@@ -20,7 +21,8 @@ class ExpiryDialogWindow : public AttachedWindow {
  private:
   friend struct ::vd::WindowAttach;
 
-  INT_PTR OnMessage(UINT msg, WPARAM wp, LPARAM) {
+  INT_PTR OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == kDpiChangedMessage) return dpi_.OnDpiChanged(hwnd_, lp);
     if (msg == WM_INITDIALOG) {
       OnInitDialog();
       return TRUE;
@@ -51,6 +53,7 @@ class ExpiryDialogWindow : public AttachedWindow {
 
   int days_;
   bool noPrompt_ = false;
+  DialogDpiScaler dpi_;
 };
 
 }  // namespace

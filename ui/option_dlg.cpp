@@ -4,6 +4,7 @@
 
 #include "command_texts.h"
 #include "commands_ids.h"
+#include "dpi.h"
 #include "handles.h"
 #include "language_manager.h"
 #include "registry.h"
@@ -45,6 +46,7 @@ class OptionDlg : public AttachedWindow {
   OptionChoice choice_;
   std::wstring address_;
   bool optionFlag_ = false;  // the hidden check box's flag; kept for the box, read by nothing
+  DialogDpiScaler dpi_;
 };
 
 BOOL OptionDlg::OnInitDialog() {
@@ -107,10 +109,12 @@ void OptionDlg::OnOk() {
   ::EndDialog(hwnd_, IDOK);
 }
 
-INT_PTR OptionDlg::OnMessage(UINT msg, WPARAM wp, LPARAM) {
+INT_PTR OptionDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_INITDIALOG:
       return OnInitDialog();
+    case kDpiChangedMessage:
+      return dpi_.OnDpiChanged(hwnd_, lp);
     case WM_COMMAND:
       switch (LOWORD(wp)) {
         case IDC_OPTION_FLAG:

@@ -5,6 +5,7 @@
 #include <cwchar>
 
 #include "common_ids.h"
+#include "dpi.h"
 #include "language_manager.h"
 #include "ui_texts.h"
 #include "window_attach.h"
@@ -35,6 +36,7 @@ class SetNotifierDlg : public AttachedWindow {
   NotifierSettingsLocation where_;
   unsigned minutes_ = kMinNotifierMinutes;
   bool settingText_ = false;  // our own edit update must not be taken for the user's typing
+  DialogDpiScaler dpi_;
 };
 
 // The integer at the start of the text, as the C library reads it: blanks, a sign, digits; 0 otherwise.
@@ -111,6 +113,7 @@ void SetNotifierDlg::OnOk() {
 INT_PTR SetNotifierDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_INITDIALOG: return OnInitDialog();
+    case kDpiChangedMessage: return dpi_.OnDpiChanged(hwnd_, lp);
     case WM_COMMAND:
       switch (LOWORD(wp)) {
         case IDC_NOTIFIER_ENABLE:

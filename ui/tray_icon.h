@@ -25,6 +25,8 @@ class TrayIcon {
   bool HasBalloon() const { return balloon_ != nullptr; }
 
   void Add(const std::wstring& tip);
+  // A new tip for the icon shown.
+  void SetTip(const std::wstring& tip);
   void Remove();
   bool Shown() const { return shown_; }
   int State() const { return state_; }
@@ -37,16 +39,18 @@ class TrayIcon {
   // Shown for `seconds`; nothing while the icon is not shown. An empty text closes a shown balloon.
   void ShowNotification(const std::wstring& text, int seconds);
 
-  // The shell's message for our icon: true when the user asked for the window (double click). A right
-  // click shows the menu, whose choice comes back to the owner as WM_COMMAND.
-  bool OnCallback(WPARAM iconId, LPARAM mouseMessage);
+  // The shell's message for our icon, in either layout (see DecodeTrayCallback): true when the user asked
+  // for the window (double click). A right click, the menu key or Enter on the focused icon shows the
+  // menu, whose choice comes back to the owner as WM_COMMAND.
+  bool OnCallback(WPARAM wp, LPARAM lp);
 
   // The shell restarted and forgot every icon (the "TaskbarCreated" broadcast).
   bool IsTaskbarCreated(UINT message) const { return taskbarCreated_ != 0 && message == taskbarCreated_; }
 
  private:
   void SetState(int state);
-  void ShowMenu();
+  // At the anchor the shell gave, else at the pointer.
+  void ShowMenu(const POINT* anchor, bool fromKeyboard);
 
   HWND owner_ = nullptr;
   Observer observer_;
@@ -54,6 +58,7 @@ class TrayIcon {
   UINT taskbarCreated_ = 0;
   bool shown_ = false;
   int state_ = 1;
+  UINT version_ = 0;  // the shell's callback version the icon was given; 0 the oldest
 };
 
 }  // namespace vd

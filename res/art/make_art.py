@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """Draws the program's icons and bitmaps into this folder (standard library only).
 
-  token.ico         clear USB-token icon (16, 32, 48 px): window, tray and About box
+  token.ico         clear USB-token icon (16 to 64 px, for 100 to 200%): window, tray and About box
   token_busy1.ico   busy-animation frame: LED green, light ring
   token_busy2.ico   busy-animation frame: LED amber, ring turned by half a step
   tree_images.bmp   16 px high strip for the certificate tree: token, certificate; magenta is transparent
-  banner.bmp        banner across the top of the main window, with the product name
+  banner.bmp        banner across the top of the main window, with the product name; banner_150.bmp and
+                    banner_200.bmp the same drawn for 150% and 200%
   notifier_skin.bmp background of the usage-time popup
 
 Shapes are signed-distance functions rendered with analytic anti-aliasing, so the output is the same on
@@ -263,7 +264,8 @@ def write_ico(path, images):
 # ---------------------------------------------------------------------------------------------------------
 
 def make_icons():
-    sizes = (16, 32, 48)
+    # Small icons at 100, 125, 150 and 200% (16 to 32 px), large ones at the same steps (32 to 64 px).
+    sizes = (16, 20, 24, 32, 40, 48, 64)
     write_ico(os.path.join(HERE, "token.ico"), [token_image(s) for s in sizes])
     write_ico(os.path.join(HERE, "token_busy1.ico"),
               [token_image(s, led=hexc("3ee05a"), ring=(0, 0)) for s in sizes])
@@ -287,28 +289,32 @@ def make_tree_images():
     write_bmp(os.path.join(HERE, "tree_images.bmp"), strip)
 
 
-def make_banner():
-    w, h = 400, 58
+def make_banner(scale=1.0, name="banner.bmp"):
+    """The banner at a scale of the 96-DPI one (400 x 58), drawn at that size rather than stretched."""
+    s = scale
+    w, h = round(400 * s), round(58 * s)
     top, bottom = hexc("1b4a9a"), hexc("0c2a5e")
     cv = Canvas(w, h)
     for y in range(h):
         for x in range(w):
             t = y / (h - 1)
             base = mix(top, bottom, t)
-            glow = clamp(1 - math.hypot((x - 330) / 140, (y - 6) / 60))
+            glow = clamp(1 - math.hypot((x - 330 * s) / (140 * s), (y - 6 * s) / (60 * s)))
             cv.px[y * w + x] = list(mix(base, hexc("3f86e0"), glow * 0.55)) + [1.0]
     # Faint diagonal lines on the right for texture.
     for k in range(8):
-        x0 = 250 + k * 22
-        cv.fill(sd_polyline([(x0, h + 2), (x0 + 40, -2)], 0.6), (1, 1, 1), (x0 - 2, -2, x0 + 42, h + 2), 1, 0.07)
-    cv.fill(sd_polyline([(0, h - 1.5), (w, h - 1.5)], 1.0), hexc("f2b632"), (0, h - 4, w, h), 1)
-    draw_token(cv, 44 / 32.0, ox=12 / (44 / 32.0), oy=6 / (44 / 32.0))
-    unit = 2.15
-    x = 70
-    draw_text(cv, "Certificate Manager", x + 1, 38 + 1, unit, 1.45, hexc("061a40"))
-    draw_text(cv, "Certificate Manager", x, 38, unit, 1.45, (1, 1, 1))
-    assert x + text_width("Certificate Manager", unit) < w - 10, "banner text too wide"
-    write_bmp(os.path.join(HERE, "banner.bmp"), cv)
+        x0 = (250 + k * 22) * s
+        cv.fill(sd_polyline([(x0, h + 2), (x0 + 40 * s, -2)], 0.6 * s), (1, 1, 1),
+                (x0 - 2 * s, -2, x0 + 42 * s, h + 2), 1, 0.07)
+    cv.fill(sd_polyline([(0, h - 1.5 * s), (w, h - 1.5 * s)], 1.0 * s), hexc("f2b632"), (0, h - 4 * s, w, h), 1)
+    token = 44 / 32.0 * s
+    draw_token(cv, token, ox=12 * s / token, oy=6 * s / token)
+    unit = 2.15 * s
+    x = 70 * s
+    draw_text(cv, "Certificate Manager", x + s, 38 * s + s, unit, 1.45 * s, hexc("061a40"))
+    draw_text(cv, "Certificate Manager", x, 38 * s, unit, 1.45 * s, (1, 1, 1))
+    assert x + text_width("Certificate Manager", unit) < w - 10 * s, "banner text too wide"
+    write_bmp(os.path.join(HERE, name), cv)
 
 
 def make_notifier_skin():
@@ -345,4 +351,6 @@ if __name__ == "__main__":
     make_icons()
     make_tree_images()
     make_banner()
+    make_banner(1.5, "banner_150.bmp")
+    make_banner(2.0, "banner_200.bmp")
     make_notifier_skin()

@@ -101,6 +101,8 @@ TEST(HostInstallTest, RegisterWritesEveryBrowsersKeyAndUnregisterRemovesThem) {
 }
 
 TEST(HostInstallTest, InstalledListAsTheInstallerWritesIt) {
+  hosttest::ScopedTrustedOrigins policy(tq::kTrustedOriginsPolicyKey);
+  policy.Remove();
   hosttest::ScopedTrustedOrigins list;
   list.Remove();
   EXPECT_FALSE(tq::TrustedOrigins::FromRegistry().present());
@@ -118,6 +120,42 @@ TEST(HostInstallTest, InstalledListAsTheInstallerWritesIt) {
   tq::TrustedOrigins dword = tq::TrustedOrigins::FromRegistry();
   EXPECT_TRUE(dword.present());
   EXPECT_FALSE(dword.Names("https://bank.example"));
+
+  // A policy value, even an empty one, overrides the installation's list.
+  ASSERT_TRUE(list.SetText(L"https://bank.example"));
+  ASSERT_TRUE(policy.SetText(L"https://policy.example;htps://typo.example"));
+  tq::TrustedOrigins ruled = tq::TrustedOrigins::FromRegistry();
+  EXPECT_EQ(ruled.origins(), std::vector<std::string>{"https://policy.example"});
+  ASSERT_EQ(ruled.rejected().size(), 1u);
+  EXPECT_EQ(ruled.rejected()[0].entry, "htps://typo.example");
+  ASSERT_TRUE(policy.SetText(L""));
+  EXPECT_FALSE(tq::TrustedOrigins::FromRegistry().Names("https://bank.example"));
+}
+
+}  // namespace
+
+namespace {
+
+// Every program and library we ship names its execution level: a 32-bit program without one runs with
+// registry virtualisation on Windows, where a per-user copy of HKLM\Software (the list of trusted origins)
+// takes precedence over the machine's. The token module is the vendor's, not ours.
+TEST(HostInstallTest, EveryShippedBinaryCarriesAManifest) {
+  const struct {
+    const wchar_t* file;
+    WORD id;  // 1 for a program, 2 for a library
+  } rows[] = {{L"vardeck.exe", 1}, {L"lumora_host.exe", 1}, {L"npLumora.dll", 2}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(vd::WideToUtf8(row.file));
+    HMODULE image = ::LoadLibraryExW((vdtest::BinDir() + row.file).c_str(), nullptr,
+                                     LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(image, nullptr);
+    HRSRC found = ::FindResourceW(image, MAKEINTRESOURCEW(row.id), MAKEINTRESOURCEW(24));
+    HGLOBAL loaded = found ? ::LoadResource(image, found) : nullptr;
+    const char* data = loaded ? static_cast<const char*>(::LockResource(loaded)) : nullptr;
+    const std::string manifest = data ? std::string(data, ::SizeofResource(image, found)) : std::string();
+    ::FreeLibrary(image);
+    EXPECT_NE(manifest.find("<requestedExecutionLevel level=\"asInvoker\""), std::string::npos) << manifest;
+  }
 }
 
 }  // namespace

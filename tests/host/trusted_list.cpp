@@ -7,8 +7,9 @@
 
 namespace hosttest {
 
-ScopedTrustedOrigins::ScopedTrustedOrigins()
-    : saved_(vd::RegReadBytes(HKEY_LOCAL_MACHINE, vd::kProduct.installKey, tq::kTrustedOriginsValue, &savedType_)) {}
+ScopedTrustedOrigins::ScopedTrustedOrigins(const wchar_t* key)
+    : key_(key ? key : vd::kProduct.installKey),
+      saved_(vd::RegReadBytes(HKEY_LOCAL_MACHINE, key_.c_str(), tq::kTrustedOriginsValue, &savedType_)) {}
 
 ScopedTrustedOrigins::~ScopedTrustedOrigins() {
   if (saved_)
@@ -19,7 +20,7 @@ ScopedTrustedOrigins::~ScopedTrustedOrigins() {
 
 void ScopedTrustedOrigins::Remove() {
   vd::UniqueRegKey key;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, vd::kProduct.installKey, 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS)
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key_.c_str(), 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS)
     ::RegDeleteValueW(key.get(), tq::kTrustedOriginsValue);
 }
 
@@ -31,11 +32,11 @@ bool ScopedTrustedOrigins::SetList(const std::vector<std::wstring>& origins) {
 }
 
 bool ScopedTrustedOrigins::SetRaw(DWORD type, const void* data, DWORD size) {
-  return vd::RegWriteBytes(HKEY_LOCAL_MACHINE, vd::kProduct.installKey, tq::kTrustedOriginsValue, type, data, size);
+  return vd::RegWriteBytes(HKEY_LOCAL_MACHINE, key_.c_str(), tq::kTrustedOriginsValue, type, data, size);
 }
 
 bool ScopedTrustedOrigins::SetText(const std::wstring& text) {
-  return vd::RegWriteString(HKEY_LOCAL_MACHINE, vd::kProduct.installKey, tq::kTrustedOriginsValue, text);
+  return vd::RegWriteString(HKEY_LOCAL_MACHINE, key_.c_str(), tq::kTrustedOriginsValue, text);
 }
 
 }  // namespace hosttest

@@ -12,7 +12,8 @@ namespace hosttest {
 
 class ScopedTrustedOrigins {
  public:
-  ScopedTrustedOrigins();  // remembers the value as it is
+  // Remembers the value under `key` (HKLM; the installation key unless told) as it is.
+  explicit ScopedTrustedOrigins(const wchar_t* key = nullptr);
   ~ScopedTrustedOrigins();
   ScopedTrustedOrigins(const ScopedTrustedOrigins&) = delete;
   ScopedTrustedOrigins& operator=(const ScopedTrustedOrigins&) = delete;
@@ -25,6 +26,7 @@ class ScopedTrustedOrigins {
   bool SetText(const std::wstring& text);  // REG_SZ
 
  private:
+  std::wstring key_;
   std::optional<std::vector<BYTE>> saved_;
   DWORD savedType_ = 0;
 };
