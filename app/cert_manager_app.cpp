@@ -7,6 +7,7 @@
 #include "os_version.h"
 #include "product.h"
 #include "handles.h"
+#include "instance_end.h"
 #include "registry.h"
 #include "shared_security.h"
 
@@ -32,8 +33,9 @@ void ConfigureLanguageFromInstallation() {
 // token module. Whoever runs "-t" next removes or replaces the program's files or starts a new instance
 // (an uninstall, an upgrade), so "-t" returns only when that has happened, or after a time for an instance
 // that does not answer.
+constexpr DWORD kPatienceMs = 15000;
+
 void WaitForInstanceToEnd(UniqueKernelHandle& ownHandle) {
-  constexpr DWORD kPatienceMs = 15000;
   ownHandle.reset();
   const DWORD start = ::GetTickCount();
   while (::GetTickCount() - start < kPatienceMs) {
@@ -96,6 +98,9 @@ int CertManagerApp::Run(HINSTANCE instance, const wchar_t* commandLine) {
     // The running instance stays the only owner.
     if (existed && !switches_.terminate) instanceMutex_.reset();
     ::PostMessageW(HWND_BROADCAST, instanceMessage_, switches_.terminate ? kInstanceTerminate : kInstanceShow, 0);
+    // The broadcast reaches this desktop only; the event reaches the instance wherever it runs, in every
+    // session this process may open (an installer as LocalSystem reaches every user's).
+    if (switches_.terminate) SignalTerminateEvents(kPatienceMs);
     if (existed && switches_.terminate) WaitForInstanceToEnd(instanceMutex_);
     return kEnd;
   }
@@ -108,6 +113,14 @@ int CertManagerApp::Run(HINSTANCE instance, const wchar_t* commandLine) {
   CertManagerDlg dialog(instanceMessage_, std::move(services));
   if (!dialog.Create(instance)) return kEnd;
   if (switches_.quiet) ::PostMessageW(HWND_BROADCAST, instanceMessage_, kInstanceQuiet, 0);
+  // Whoever ends the instance from outside (the terminate event, the end of the session) asks as a "-t"
+  // broadcast does: the window's thread then runs the dialog's one terminate path (RequestTerminate).
+  const HWND window = dialog.hwnd();
+  const UINT message = instanceMessage_;
+  const EndRequest end = [window, message] { ::PostMessageW(window, message, kInstanceTerminate, 0); };
+  // The event last: once it exists, whoever can see it knows the instance answers both.
+  EndWithTheSession(window, end);
+  terminateEvent_.Watch(end);
 
   MSG msg;
   while (dialog.hwnd() && ::GetMessageW(&msg, nullptr, 0, 0) > 0) {

@@ -8,6 +8,7 @@
 
 #include "command_line.h"
 #include "handles.h"
+#include "instance_end.h"
 
 namespace vd {
 
@@ -30,6 +31,8 @@ class CertManagerApp {
   UINT instanceMessage_ = 0;
   StartSwitches switches_;
   UniqueKernelHandle instanceMutex_;
+  // Declared after the mutex, so released before it: "-t" sees the event gone before the mutex.
+  TerminateEvent terminateEvent_;
 };
 
 }  // namespace vd

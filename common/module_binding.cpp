@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
 namespace vd {
 namespace {
 
@@ -45,19 +47,63 @@ T ModuleExport(HMODULE module, const char* name) {
   return reinterpret_cast<T>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
 }
 
+// A bare name is looked for beside the program or DLL this code is linked into (the installation folder),
+// never along the search path, where anyone who may write to a folder on PATH or to the current folder
+// could put a module of the same name.
+std::wstring FullPath(const std::wstring& fileName) {
+  if (fileName.find_first_of(L"\\/:") != std::wstring::npos) return fileName;
+  wchar_t own[MAX_PATH] = {};
+  const DWORD n = ::GetModuleFileNameW(reinterpret_cast<HMODULE>(&__ImageBase), own, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return fileName;
+  std::wstring folder(own, n);
+  return folder.substr(0, folder.find_last_of(L"\\/") + 1) + fileName;
+}
+
+HMODULE LoadByFullPath(const std::wstring& path) {
+  // The module's own imports come from its folder and the system folder where the system can say so
+  // (AddDllDirectory's presence tells, Windows 7 with KB2533623 and later), else from the altered search
+  // path, which starts at the module's folder.
+  constexpr DWORD kSearchDllLoadDir = 0x100, kSearchSystem32 = 0x800;
+  const bool searchFlags = ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "AddDllDirectory") != nullptr;
+  return ::LoadLibraryExW(path.c_str(), nullptr,
+                          searchFlags ? kSearchDllLoadDir | kSearchSystem32 : LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 }  // namespace
+
+void LimitDllSearch() {
+  HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+  if (!kernel) return;
+  using SetDefaultFn = BOOL(WINAPI*)(DWORD);
+  using SetDirectoryFn = BOOL(WINAPI*)(LPCWSTR);
+  constexpr DWORD kSearchApplicationDir = 0x200, kSearchSystem32 = 0x800;
+  if (auto setDefault = reinterpret_cast<SetDefaultFn>(
+          reinterpret_cast<void*>(::GetProcAddress(kernel, "SetDefaultDllDirectories")));
+      setDefault && setDefault(kSearchApplicationDir | kSearchSystem32))
+    return;
+  // Windows XP SP1 and later: at least the current folder leaves the search.
+  if (auto setDirectory =
+          reinterpret_cast<SetDirectoryFn>(reinterpret_cast<void*>(::GetProcAddress(kernel, "SetDllDirectoryW"))))
+    setDirectory(L"");
+}
 
 constinit const ModuleNeeds kVardeckNeeds = {kVardeckFunctions, true, kVardeckAux};
 constinit const ModuleNeeds kTokenQueryNeeds = {kTokenQueryFunctions, false, {}};
 
 CK_RV ModuleBinding::Bind(const std::wstring& fileName) {
   if (module_) return CKR_OK;
-  return Adopt(UniqueModule(::LoadLibraryW(fileName.c_str())));
+  return Adopt(UniqueModule(LoadByFullPath(FullPath(fileName))));
 }
 
 CK_RV ModuleBinding::Bind(const std::string& fileName) {
   if (module_) return CKR_OK;
-  return Adopt(UniqueModule(::LoadLibraryA(fileName.c_str())));
+  // The plug-in's names are in the system's 8-bit code page.
+  const int n = ::MultiByteToWideChar(CP_ACP, 0, fileName.c_str(), -1, nullptr, 0);
+  if (n <= 0) return CKR_FUNCTION_FAILED;
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, fileName.c_str(), -1, wide.data(), n);
+  wide.resize(static_cast<size_t>(n - 1));
+  return Bind(wide);
 }
 
 CK_RV ModuleBinding::Adopt(UniqueModule module) {

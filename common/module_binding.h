@@ -1,5 +1,5 @@
 // Binding of the token vendor's PKCS#11 module, for vardeck, the plug-in and the native messaging host:
-// the module loaded by file name, its tables fetched and checked against what the binding program calls.
+// the module loaded by its full path, its tables fetched and checked against what the binding program calls.
 #pragma once
 
 #include <windows.h>
@@ -28,6 +28,11 @@ extern const ModuleNeeds kVardeckNeeds;
 // The page's token queries (plug-in and host); the vendor table is optional, its entry checked where used.
 extern const ModuleNeeds kTokenQueryNeeds;
 
+// For a program (never a DLL, which would change its host's search): where the system allows, the DLLs the
+// program loads by name come from the system folder and its own folder only; else at least the current
+// folder is left out. Functions of later Windows are looked up at run time.
+void LimitDllSearch();
+
 class ModuleBinding {
  public:
   explicit ModuleBinding(const ModuleNeeds& needs = kVardeckNeeds) : needs_(needs) {}
@@ -35,8 +40,9 @@ class ModuleBinding {
   ModuleBinding(const ModuleBinding&) = delete;
   ModuleBinding& operator=(const ModuleBinding&) = delete;
 
-  // Loads the module by file name (vardeck's wide name, the plug-in's 8-bit one, each searched as the
-  // system's loader does) and fetches its tables. 0 when bound (also when it already was). A missing file,
+  // Loads the module by its path (vardeck's wide name, the plug-in's 8-bit one); a bare file name is the
+  // file of that name beside the program or DLL this code is linked into, never one along the search path.
+  // Then fetches its tables. 0 when bound (also when it already was). A missing file,
   // a missing export, a table that is absent, of another major version than 2 or lacking a needed entry
   // give CKR_FUNCTION_FAILED, a failing export its own result; on any failure nothing stays loaded.
   CK_RV Bind(const std::wstring& fileName);

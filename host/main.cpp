@@ -19,6 +19,8 @@
 #include <vector>
 
 #include "erase_confirm.h"
+#include "idle_input.h"
+#include "module_binding.h"
 #include "registration.h"
 #include "serve.h"
 #include "token_queries.h"
@@ -91,7 +93,7 @@ int RunHost() {
                                [](const std::string& origin, const tq::QuestionControl& control) {
                                  return tq::ConsentOfTheUser(origin, control);
                                });
-  const host::ByteReader read = [](char* buffer, size_t size) { return std::fread(buffer, 1, size, stdin); };
+  const host::ByteReader read = host::IdleEndingReader(::GetStdHandle(STD_INPUT_HANDLE), host::IdleLimitMs());
   const host::ByteWriter write = [](std::string_view bytes) {
     return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() && std::fflush(stdout) == 0;
   };
@@ -101,6 +103,7 @@ int RunHost() {
 }  // namespace
 
 int main() {
+  vd::LimitDllSearch();
   int argc = 0;
   wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
   std::vector<std::wstring> args;

@@ -4,8 +4,9 @@ VD_PACKAGES=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 xvfb xauth x11-
              fonts-wine googletest openssl libp11-kit-dev cmake ninja-build)
 # The native messaging host's JSON library, and the two browsers the extension's tests drive.
 VD_PACKAGES+=(nlohmann-json3-dev chromium chromium-driver firefox-esr)
-# The Windows Installer packages: wixl builds them, msitools reads their tables back.
-VD_PACKAGES+=(wixl msitools)
+# The Windows Installer packages: wixl builds them, msitools reads their tables back, osslsigncode signs
+# them and what they hold, python3 writes the store uploads and reads version resources.
+VD_PACKAGES+=(wixl msitools osslsigncode python3)
 # A Chinese font for the prefixes: without one every zh-CN window shows boxes instead of its texts.
 VD_PACKAGES+=(fonts-wqy-microhei)
 VD_CJK_FONT=/usr/share/fonts/truetype/wqy/wqy-microhei.ttc

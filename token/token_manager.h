@@ -78,7 +78,7 @@ class TokenManager {
   void SetExpiryPrompt(ExpiryPrompt prompt) { expiryPrompt_ = std::move(prompt); }
 
   void LaunchHomePage(CK_SLOT_ID slot);
-  // "PopFlag" under the installation key; absent means off, and the key is never created.
+  // "PopFlag", the user's over the machine's; absent means off. Setting it sets the user's.
   static bool IsHomePageEnabled();
   static bool SetHomePageEnabled(bool enabled);
 

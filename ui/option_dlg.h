@@ -1,6 +1,7 @@
-// The Option command: whether the bank's home page opens when a token is inserted, and its address. Both
-// live under the installation key, where the token manager reads them at each insertion: "PopFlag" as a
-// REG_SZ of exactly one byte, "1" or "0", and "http Address" as UTF-16 with its terminator.
+// The Option command: whether the bank's home page opens when a token is inserted, and its address, which
+// the token manager reads at each insertion: "PopFlag" as a REG_SZ of exactly one byte, "1" or "0", the
+// user's own over the machine's (home_page_flag.h), and "http Address" under the installation key as UTF-16
+// with its terminator.
 //   RunOptionCommand(hwnd, messageCaption_);
 #pragma once
 

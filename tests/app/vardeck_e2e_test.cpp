@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cert_manager_app.h"
+#include "instance_end.h"
 #include "main_ids.h"
 #include "screenshot.h"
 #include "testsupport.h"
@@ -135,6 +136,51 @@ TEST_F(VardeckE2E, TerminateRemovesTheRegistrationsOfThePresentToken) {
   vdtest::RequestTermination();
   EXPECT_FALSE(vdtest::StoreHas(L"MY", sign)) << "-t returns once the instance has taken its entries out";
   EXPECT_TRUE(p.WaitExit(10000));
+}
+
+// Whoever cannot reach the window through the broadcast: the session's end as the system sends it (a
+// log-off, an installer's Restart Manager closing the program) and "-t" run on another desktop. Each ends
+// the instance with its MY entries out, and the last two return only once they are.
+TEST_F(VardeckE2E, EndsWithTheSessionOrATerminateFromAnotherDesktopTakingItsEntriesOut) {
+  vdtest::ScopedSimTokenDir sim;
+  const std::wstring sign = vdtest::Sha1OfFile(vdtest::TestCert(L"sign.der"));
+  ASSERT_TRUE(vdtest::TokenctlSucceeds(L"insert 2"));
+  ASSERT_TRUE(vdtest::TokenctlSucceeds(L"add-cert 2 \"" + vdtest::TestCert(L"sign.der") + L"\""));
+  vd::UniqueDesktop desktop(::CreateDesktopW(L"vdother", nullptr, nullptr, 0, GENERIC_ALL, nullptr));
+  ASSERT_TRUE(desktop);
+  const struct {
+    const char* what;
+    LPARAM endSession;  // 0: "-t" from this desktop to an instance on the other
+  } rows[] = {
+      {"log-off", ENDSESSION_LOGOFF},
+      {"Restart Manager close", ENDSESSION_CLOSEAPP},
+      {"-t from another desktop", 0},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    VardeckProcess p(L"", L"", r.endSession ? nullptr : L"vdother");
+    // The instance opens the event once it listens for the session's end too.
+    DWORD session = 0;
+    ::ProcessIdToSessionId(::GetCurrentProcessId(), &session);
+    bool listening = false;
+    for (int i = 0; i < 200 && !listening && p.Running(); ++i, ::Sleep(50))
+      listening = static_cast<bool>(
+          vd::UniqueKernelHandle(::OpenEventW(SYNCHRONIZE, FALSE, vd::TerminateEventName(session).c_str())));
+    ASSERT_TRUE(listening);
+    ASSERT_TRUE(vdtest::WaitStore(L"MY", sign, true, 15000));
+    if (r.endSession) {
+      HWND w = p.WaitMainWindow(10000);
+      ASSERT_TRUE(w);
+      DWORD_PTR agreed = 0, ignored = 0;
+      ASSERT_TRUE(::SendMessageTimeoutW(w, WM_QUERYENDSESSION, 0, r.endSession, SMTO_NORMAL, 5000, &agreed));
+      EXPECT_TRUE(agreed) << "vardeck never holds up the end of a session";
+      ::SendMessageTimeoutW(w, WM_ENDSESSION, TRUE, r.endSession, SMTO_NORMAL, 15000, &ignored);
+    } else {
+      vdtest::RequestTermination();
+    }
+    EXPECT_FALSE(vdtest::StoreHas(L"MY", sign)) << "out before the answer";
+    EXPECT_TRUE(p.WaitExit(10000));
+  }
 }
 
 TEST_F(VardeckE2E, ModuleThatCannotBeLoadedIsReportedAndTheProgramStaysHidden) {

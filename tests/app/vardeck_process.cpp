@@ -9,13 +9,15 @@
 
 namespace vdtest {
 
-VardeckProcess::VardeckProcess(const std::wstring& args, const std::wstring& exe) {
+VardeckProcess::VardeckProcess(const std::wstring& args, const std::wstring& exe, const wchar_t* desktop) {
   std::wstring path = exe.empty() ? BinDir() + L"vardeck.exe" : exe;
   std::wstring cmd = L"\"" + path + L"\" " + args;
   STARTUPINFOW si{};
   si.cb = sizeof(si);
+  std::wstring desktopName = desktop ? desktop : L"";
+  if (desktop) si.lpDesktop = desktopName.data();
   PROCESS_INFORMATION pi{};
-  // Run in the program's folder: the module is looked for by bare name, and the current folder is searched.
+  // Run in the program's folder, as the Run entry and the Start menu do.
   std::wstring folder = path.substr(0, path.rfind(L'\\'));
   if (::CreateProcessW(path.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si, &pi)) {
     ::CloseHandle(pi.hThread);

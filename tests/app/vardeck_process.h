@@ -12,8 +12,9 @@ namespace vdtest {
 
 class VardeckProcess {
  public:
-  // Starts exe (vardeck.exe of the build when empty) with the arguments.
-  explicit VardeckProcess(const std::wstring& args, const std::wstring& exe = L"");
+  // Starts exe (vardeck.exe of the build when empty) with the arguments, on the named desktop of this
+  // window station when one is given.
+  explicit VardeckProcess(const std::wstring& args, const std::wstring& exe = L"", const wchar_t* desktop = nullptr);
   // Ends the program if it still runs: "-t" first, then TerminateProcess.
   ~VardeckProcess();
   VardeckProcess(const VardeckProcess&) = delete;

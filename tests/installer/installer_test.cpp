@@ -1,5 +1,7 @@
 // The package as a machine gets it, in a prefix of its own: installed with a token present, vardeck started
-// as the Run entry says, upgraded while it runs, a downgrade refused, and removed while it runs.
+// as the Run entry says, upgraded while it runs, an administrator's list kept through upgrades and a repair,
+// a bad list and a downgrade refused with the installed version intact, a rebuild of the same version
+// replacing it, removed while vardeck runs, and the bank's default list at a first install.
 #include <windows.h>
 #include <shlobj.h>
 
@@ -62,10 +64,29 @@ std::wstring Value(const wchar_t* name) {
   return vd::RegReadString(HKEY_LOCAL_MACHINE, kInstallKey, name).value_or(L"-");
 }
 
-// The installed list of trusted origins whole, terminators and all.
-std::wstring TrustedOrigins(DWORD* type = nullptr) {
-  auto data = vd::RegReadBytes(HKEY_LOCAL_MACHINE, kInstallKey, L"TrustedOrigins", type);
-  return data ? std::wstring(reinterpret_cast<const wchar_t*>(data->data()), data->size() / 2) : L"-";
+// The installed list of trusted origins, which must be a plain string.
+std::wstring TrustedOrigins() {
+  DWORD type = 0;
+  auto data = vd::RegReadBytes(HKEY_LOCAL_MACHINE, kInstallKey, L"TrustedOrigins", &type);
+  if (!data) return L"-";
+  if (type != REG_SZ) return L"type " + std::to_wstring(type);
+  return Value(L"TrustedOrigins");
+}
+
+// The Programs and Features entries of the product.
+int Entries() {
+  HKEY k = nullptr;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall", 0, KEY_READ, &k))
+    return -1;
+  vd::UniqueRegKey key(k);
+  int n = 0;
+  wchar_t name[256];
+  for (DWORD i = 0, size = 256; ::RegEnumKeyExW(k, i, name, &size, nullptr, nullptr, nullptr, nullptr) == 0;
+       ++i, size = 256) {
+    const std::wstring sub = std::wstring(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") + name;
+    n += vd::RegReadString(HKEY_LOCAL_MACHINE, sub.c_str(), L"DisplayName").value_or(L"") == L"Certificate Manager";
+  }
+  return n;
 }
 
 // The Start menu shortcut in the machine's menu, or in the user's, where Wine puts it.
@@ -116,8 +137,9 @@ vd::UniqueKernelHandle WaitVardeck() {
 }
 
 TEST(InstallerTest, InstallsUpgradesKeepingTheUsersChoicesAndRemovesEverything) {
-  const Package base(L"base"), upgrade(L"upgrade");
-  ASSERT_FALSE(base.path.empty() || upgrade.path.empty()) << "the setup builds a package and its upgrade";
+  const Package base(L"base"), upgrade(L"upgrade"), bank(L"bank"), rebuild(L"rebuild");
+  ASSERT_FALSE(base.path.empty() || upgrade.path.empty() || bank.path.empty() || rebuild.path.empty())
+      << "the setup builds a package, its upgrades and a rebuild";
   struct EndVardeck {  // whatever fails, no vardeck of this test outlives it
     ~EndVardeck() { vdtest::RequestTermination(); }
   } endVardeck;
@@ -126,18 +148,16 @@ TEST(InstallerTest, InstallsUpgradesKeepingTheUsersChoicesAndRemovesEverything) 
   ASSERT_TRUE(vdtest::TokenctlSucceeds(L"insert 1"));
   ASSERT_TRUE(vdtest::TokenctlSucceeds(L"add-cert 1 \"" + vdtest::TestCert(L"sign.der") + L"\""));
 
-  const std::wstring property = L" TRUSTEDORIGINS=\"https://ebank.example;https://pay.example:8443\"";
+  // As a deployment tool installs: nothing is started, the Run entry starts vardeck at the next log-on.
+  const std::wstring property = L" LAUNCHAPP=0 TRUSTEDORIGINS=\"https://ebank.example;https://pay.example:8443\"";
   ASSERT_EQ(Msiexec("install", L"/i " + base.path + property), 0u);
   EXPECT_EQ(Value(L"Path"), dir);
   EXPECT_EQ(Value(L"Version"), base.version);
   EXPECT_TRUE(Exists(dir + L"lang\\qvcertd_Lumora_1033.lng")) << "vardeck reads <Path>lang\\...";
   for (const wchar_t* file : {L"vardeck.exe", L"npLumora.dll", L"lumora_host.exe", L"LumoraCSP11Brindlemark.dll"})
     EXPECT_EQ(vdtest::ReadFileBytes(dir + file), vdtest::ReadFileBytes(vdtest::BinDir() + file)) << file;
-  constexpr wchar_t kList[] = L"https://ebank.example\0https://pay.example:8443\0";
-  const std::wstring origins(kList, std::size(kList));  // the literal's terminator ends the multi-string
-  DWORD type = 0;
-  EXPECT_EQ(TrustedOrigins(&type), origins) << "one origin a line, from the property's ';'";
-  EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
+  EXPECT_EQ(TrustedOrigins(), L"https://ebank.example;https://pay.example:8443");
+  EXPECT_EQ(Entries(), 1);
   for (const auto& b : kBrowserKeys)
     EXPECT_EQ(vd::RegReadString(HKEY_LOCAL_MACHINE, b.key, b.value).value_or(L"-"), dir + b.file) << b.key;
   for (const wchar_t* manifest : {L"com.kestrova.lumora.json", L"com.kestrova.lumora.firefox.json"}) {
@@ -159,6 +179,9 @@ TEST(InstallerTest, InstallsUpgradesKeepingTheUsersChoicesAndRemovesEverything) 
   ASSERT_TRUE(vd::RegWriteBytes(HKEY_LOCAL_MACHINE, kInstallKey, L"PopFlag", REG_SZ, "1", 1));
   ASSERT_TRUE(vd::RegWriteString(HKEY_LOCAL_MACHINE, kInstallKey, L"http Address", L"https://home.example/"));
   ASSERT_TRUE(vd::RegWriteDword(HKEY_CURRENT_USER, kNotifierKey, L"timeSpan", 7));
+  // An administrator's list, changed after the install (by hand or by a management tool).
+  const std::wstring adminList = L"https://admin.example";
+  ASSERT_TRUE(vd::RegWriteString(HKEY_LOCAL_MACHINE, kInstallKey, L"TrustedOrigins", adminList));
   ASSERT_EQ(Msiexec("upgrade", L"/i " + upgrade.path), 0u);
   EXPECT_TRUE(first.WaitExit(5000)) << "the old version's uninstall ends its vardeck";
   vd::UniqueKernelHandle second = WaitVardeck();
@@ -167,13 +190,42 @@ TEST(InstallerTest, InstallsUpgradesKeepingTheUsersChoicesAndRemovesEverything) 
   EXPECT_EQ(Value(L"Version"), upgrade.version);
   EXPECT_EQ(Value(L"PopFlag").substr(0, 1), L"1");
   EXPECT_EQ(Value(L"http Address"), L"https://home.example/");
-  EXPECT_EQ(TrustedOrigins(), origins) << "an upgrade that names no origins keeps the list";
+  EXPECT_EQ(TrustedOrigins(), adminList) << "an upgrade that names no origins keeps the administrator's list";
+  EXPECT_EQ(Entries(), 1);
+  EXPECT_EQ(Msiexec("repair", L"/i " + upgrade.path + L" REINSTALL=ALL REINSTALLMODE=omus"), 0u);
+  EXPECT_EQ(TrustedOrigins(), adminList) << "a repair keeps it too";
 
+  // Refused before anything is changed: the installed version, its list and its vardeck stay.
+  vdtest::TempDir logDir(L"vdmsilog");
+  const std::wstring log = logDir.path() + L"\\bad.log";
+  EXPECT_EQ(Msiexec("bad list", L"/i " + bank.path + L" TRUSTEDORIGINS=\"https://ebank.example;https://x.example/path\" /l*v \"" +
+                                    log + L"\""),
+            1603u);
+  std::vector<uint8_t> logBytes = vdtest::ReadFileBytes(log);
+  const std::string logText(logBytes.begin(), logBytes.end());  // the system's 8-bit code page
+  EXPECT_NE(logText.find("\"https://x.example/path\" is not an origin"), std::string::npos) << "the log says which entry";
+  EXPECT_EQ(Value(L"Version"), upgrade.version);
+  EXPECT_EQ(TrustedOrigins(), adminList);
+  EXPECT_TRUE(Exists(dir + L"vardeck.exe"));
+  EXPECT_EQ(::WaitForSingleObject(second.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "vardeck still runs";
   EXPECT_EQ(Msiexec("downgrade", L"/i " + base.path), 1603u);
   EXPECT_EQ(Value(L"Version"), upgrade.version);
 
-  ASSERT_EQ(Msiexec("uninstall", L"/x " + upgrade.path), 0u);
-  EXPECT_EQ(::WaitForSingleObject(second.get(), 5000), static_cast<DWORD>(WAIT_OBJECT_0)) << "vardeck ends";
+  // The bank's package: its default list does not replace the installed one, and a rebuild of its version
+  // replaces it rather than installing beside it.
+  ASSERT_EQ(Msiexec("bank upgrade", L"/i " + bank.path + L" LAUNCHAPP=0"), 0u);
+  EXPECT_EQ(TrustedOrigins(), adminList);
+  ASSERT_EQ(Msiexec("rebuild", L"/i " + rebuild.path + L" LAUNCHAPP=0"), 0u);
+  EXPECT_EQ(Value(L"Version"), rebuild.version);
+  EXPECT_EQ(Entries(), 1) << "a rebuild of the same version replaces the installed one";
+  EXPECT_EQ(TrustedOrigins(), adminList);
+
+  // The upgrades ended the running vardeck and started none (LAUNCHAPP=0); the next log-on starts it.
+  ASSERT_EQ(::WaitForSingleObject(second.get(), 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+  vdtest::VardeckProcess last(L"", run.substr(1, run.size() - 2));
+  ASSERT_TRUE(vdtest::WaitStore(L"MY", sign, true, 15000));
+  ASSERT_EQ(Msiexec("uninstall", L"/x " + rebuild.path), 0u);
+  EXPECT_TRUE(last.WaitExit(5000)) << "vardeck ends";
   EXPECT_FALSE(vdtest::StoreHas(L"MY", sign)) << "and taken its MY entries with it";
   EXPECT_FALSE(Exists(Folder(CSIDL_PROGRAM_FILES) + L"\\Kestrova"));
   EXPECT_FALSE(HasShortcut());
@@ -182,6 +234,12 @@ TEST(InstallerTest, InstallsUpgradesKeepingTheUsersChoicesAndRemovesEverything) 
   for (const auto& b : kBrowserKeys) EXPECT_FALSE(KeyExists(b.key)) << b.key;
   EXPECT_EQ(vd::RegReadDword(HKEY_CURRENT_USER, kNotifierKey, L"timeSpan").value_or(0), 7u)
       << "the user's own settings stay, as an upgrade needs them to";
+  EXPECT_EQ(Entries(), 0);
+
+  // A first install of the bank's package serves its pages without a list named.
+  ASSERT_EQ(Msiexec("bank install", L"/i " + bank.path + L" LAUNCHAPP=0"), 0u);
+  EXPECT_EQ(TrustedOrigins(), L"https://bank.example;https://bank.example:8443");
+  EXPECT_EQ(Msiexec("bank uninstall", L"/x " + bank.path), 0u);
 }
 
 }  // namespace

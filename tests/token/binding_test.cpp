@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "testsupport.h"
 #include "token_manager.h"
 #include "token_queries.h"
 #include "token_test_util.h"
@@ -108,6 +109,29 @@ TEST_F(Binding, GoodModuleBindsOnceAndUnbinds) {
     ASSERT_EQ(manager.Load(), static_cast<CK_RV>(CKR_OK));
   }
   EXPECT_EQ(::GetModuleHandleW(vd::kProduct.moduleFile), nullptr);
+}
+
+// A bare name is the file beside the program: a module of that name in the current folder or along PATH,
+// where someone else may have put it, is never loaded.
+TEST_F(Binding, BareNameIsTheFileBesideTheProgramNeverOneAlongTheSearchPath) {
+  vdtest::TempDir elsewhere(L"vdsearch");
+  const std::wstring copy = elsewhere.path() + L"\\planted_module.dll";
+  ASSERT_TRUE(::CopyFileW((vdtest::BinDir() + vd::kProduct.moduleFile).c_str(), copy.c_str(), FALSE));
+  wchar_t cwd[MAX_PATH] = {}, path[4096] = {};
+  ::GetCurrentDirectoryW(MAX_PATH, cwd);
+  ::GetEnvironmentVariableW(L"PATH", path, 4096);
+  ASSERT_TRUE(::SetCurrentDirectoryW(elsewhere.path().c_str()));
+  ::SetEnvironmentVariableW(L"PATH", (elsewhere.path() + L";" + path).c_str());
+  CK_RV byName = CKR_OK;
+  {
+    vd::TokenManager manager(L"planted_module.dll");
+    byName = manager.Load();
+  }
+  ::SetCurrentDirectoryW(cwd);
+  ::SetEnvironmentVariableW(L"PATH", path);
+  EXPECT_EQ(byName, static_cast<CK_RV>(CKR_FUNCTION_FAILED));
+  vd::TokenManager byPath(copy);
+  EXPECT_EQ(byPath.Load(), static_cast<CK_RV>(CKR_OK)) << "the same file named by its path";
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "expiry.h"
+#include "home_page_flag.h"
 #include "registry.h"
 #include "text.h"
 #include "token_manager.h"
@@ -161,34 +162,44 @@ class SavedValue {
   DWORD type_ = REG_SZ;
 };
 
-TEST(HomePage, PopFlagReadsTheFirstByte) {
-  SavedValue saved(HKEY_LOCAL_MACHINE, vd::kProduct.installKey, L"PopFlag");
-  // The flag is written into the installer's key, never into one of its own.
-  vd::UniqueRegKey key;
-  ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, vd::kProduct.installKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                              key.put(), nullptr),
-            ERROR_SUCCESS);
-  ASSERT_TRUE(vd::TokenManager::SetHomePageEnabled(true));
-  auto raw = vd::RegReadBytes(HKEY_LOCAL_MACHINE, vd::kProduct.installKey, L"PopFlag");
-  ASSERT_TRUE(raw.has_value());
-  EXPECT_EQ(*raw, std::vector<BYTE>{'1'});  // one byte, no terminator
-  EXPECT_TRUE(vd::TokenManager::IsHomePageEnabled());
-  ASSERT_TRUE(vd::TokenManager::SetHomePageEnabled(false));
-  EXPECT_FALSE(vd::TokenManager::IsHomePageEnabled());
+// The machine's value is the default that the installer and administrators set; the user's own choice,
+// which a standard user can store, wins. Only the first byte counts.
+TEST(HomePage, UsersPopFlagWinsOverTheMachinesAndOnlyTheFirstByteCounts) {
+  SavedValue machine(HKEY_LOCAL_MACHINE, vd::kProduct.installKey, L"PopFlag");
+  SavedValue user(HKEY_CURRENT_USER, vd::kUserSettingsKey, L"PopFlag");
+  using Data = std::optional<std::vector<BYTE>>;
+  auto put = [](HKEY root, const wchar_t* key, const Data& data) {
+    if (data) return vd::RegWriteBytes(root, key, L"PopFlag", REG_SZ, data->data(), static_cast<DWORD>(data->size()));
+    vd::UniqueRegKey k;
+    if (::RegCreateKeyExW(root, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, k.put(), nullptr) != ERROR_SUCCESS)
+      return false;
+    ::RegDeleteValueW(k.get(), L"PopFlag");
+    return true;
+  };
 
-  struct Row {
-    std::vector<BYTE> data;
+  ASSERT_TRUE(put(HKEY_LOCAL_MACHINE, vd::kProduct.installKey, std::vector<BYTE>{'0'}));
+  ASSERT_TRUE(vd::TokenManager::SetHomePageEnabled(true));
+  EXPECT_EQ(vd::RegReadBytes(HKEY_CURRENT_USER, vd::kUserSettingsKey, L"PopFlag"), std::vector<BYTE>{'1'})
+      << "one byte, no terminator, in the user's key";
+  EXPECT_EQ(vd::RegReadBytes(HKEY_LOCAL_MACHINE, vd::kProduct.installKey, L"PopFlag"), std::vector<BYTE>{'0'});
+  EXPECT_TRUE(vd::TokenManager::IsHomePageEnabled());
+
+  const struct {
+    Data machine, user;
     bool enabled;
   } rows[] = {
-      {{'1', 0, 0, 0}, true},  // "1" written as UTF-16 by another program
-      {{'0', 0, 0, 0}, false},
-      {{}, false},
-      {{'2'}, false},
+      {std::nullopt, std::nullopt, false},
+      {std::vector<BYTE>{'1'}, std::nullopt, true},
+      {std::vector<BYTE>{'1'}, std::vector<BYTE>{'0'}, false},
+      {std::vector<BYTE>{'0'}, std::vector<BYTE>{'1', 0, 0, 0}, true},  // "1" written as UTF-16 by another program
+      {std::vector<BYTE>{'1'}, std::vector<BYTE>{}, false},
+      {std::nullopt, std::vector<BYTE>{'2'}, false},
   };
-  for (const Row& r : rows) {
-    ASSERT_TRUE(vd::RegWriteBytes(HKEY_LOCAL_MACHINE, vd::kProduct.installKey, L"PopFlag", REG_SZ, r.data.data(),
-                                  static_cast<DWORD>(r.data.size())));
-    EXPECT_EQ(vd::TokenManager::IsHomePageEnabled(), r.enabled) << r.data.size();
+  for (const auto& r : rows) {
+    ASSERT_TRUE(put(HKEY_LOCAL_MACHINE, vd::kProduct.installKey, r.machine));
+    ASSERT_TRUE(put(HKEY_CURRENT_USER, vd::kUserSettingsKey, r.user));
+    EXPECT_EQ(vd::TokenManager::IsHomePageEnabled(), r.enabled)
+        << (r.machine ? r.machine->size() : -1) << " " << (r.user ? r.user->size() : -1);
   }
 }
 

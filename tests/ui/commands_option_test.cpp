@@ -25,7 +25,11 @@ using cmdtest::Press;
 using cmdtest::SavedValue;
 using cmdtest::ScratchKey;
 
-vd::InstallKeyLocation Where(const ScratchKey& key) { return {HKEY_CURRENT_USER, key.Subkey()}; }
+// The machine's and the user's values in one scratch key: what the dialog shows and stores. Which of the two
+// wins is the token tests' business.
+vd::InstallKeyLocation Where(const ScratchKey& key) {
+  return {HKEY_CURRENT_USER, key.Subkey(), HKEY_CURRENT_USER, key.Subkey()};
+}
 
 // A value as a second process reads it: "<type> <size> <bytes in hex>" or "absent".
 std::string ProbeValue(const wchar_t* root, const std::wstring& subkey, const wchar_t* name) {
@@ -155,7 +159,7 @@ TEST(OptionCommand, KeysThatRefuseTheWritesAreReported) {
       {"read-only key, page shown", true, Action::kShow,
        {{L"Certificates Daemon", L"Set URL Failed!"}, {L"Test Caption", L"Failed to save option!"}}},
       {"read-only key, page hidden", true, Action::kHide, {{L"Test Caption", L"Failed to save option!"}}},
-      {"no key, page hidden", false, Action::kHide, {{L"Test Caption", L"Failed to save option!"}}},
+      {"no key yet: the user's is made, page hidden", false, Action::kHide, {}},
       {"read-only key, cancelled", true, Action::kCancel, {}},
   };
   for (const Row& r : rows) {
@@ -193,7 +197,7 @@ TEST(OptionCommand, KeysThatRefuseTheWritesAreReported) {
 
 TEST(OptionCommand, TokenManagerOpensTheChosenPageAtTheNextInsertion) {
   const wchar_t* kVersionKey = L"Software\\Microsoft\\Windows\\CurrentVersion";
-  SavedValue popFlag(HKEY_LOCAL_MACHINE, vd::kProduct.installKey, L"PopFlag");
+  SavedValue popFlag(HKEY_CURRENT_USER, vd::kUserSettingsKey, L"PopFlag");
   SavedValue address(HKEY_LOCAL_MACHINE, vd::kProduct.installKey, L"http Address");
   SavedValue programs(HKEY_LOCAL_MACHINE, kVersionKey, L"ProgramFilesDir");
   vdtest::ScopedSimTokenDir simDir;
@@ -229,7 +233,7 @@ TEST(OptionCommand, TokenManagerOpensTheChosenPageAtTheNextInsertion) {
   };
 
   choose(IDC_OPTION_SHOW_HOME, L"https://bank.example/option");
-  EXPECT_EQ(ProbeValue(L"HKLM", vd::kProduct.installKey, L"PopFlag"), Hex({'1'}));
+  EXPECT_EQ(ProbeValue(L"HKCU", vd::kUserSettingsKey, L"PopFlag"), Hex({'1'}));
   ASSERT_EQ(vdtest::RunTool(L"tokenctl.exe", L"insert 1").exitCode, 0u);
   vd::TokenManager manager;
   ASSERT_EQ(manager.Load(), static_cast<CK_RV>(CKR_OK));
@@ -237,7 +241,7 @@ TEST(OptionCommand, TokenManagerOpensTheChosenPageAtTheNextInsertion) {
 
   ::DeleteFileW(record.c_str());
   choose(IDC_OPTION_HIDE_HOME, nullptr);
-  EXPECT_EQ(ProbeValue(L"HKLM", vd::kProduct.installKey, L"PopFlag"), Hex({'0'}));
+  EXPECT_EQ(ProbeValue(L"HKCU", vd::kUserSettingsKey, L"PopFlag"), Hex({'0'}));
   ASSERT_EQ(vdtest::RunTool(L"tokenctl.exe", L"insert 2").exitCode, 0u);
   manager.OnTokenInserted(2);
   EXPECT_TRUE(manager.HasToken(2));
