@@ -101,7 +101,9 @@ int CertManagerApp::Run(HINSTANCE instance, const wchar_t* commandLine) {
   }
 
   DialogServices services;
-  services.tokens = MakeTokenManagerPort(ExpiryDialog);
+  // The expiry warning opens from inside the token layer: the window's gate decides whether it may.
+  services.gate = std::make_shared<WindowGate>();
+  services.tokens = MakeTokenManagerPort(GatedExpiryPrompt(services.gate, ExpiryDialog));
   services.popups = MakeDefaultPopupPort();
   CertManagerDlg dialog(instanceMessage_, std::move(services));
   if (!dialog.Create(instance)) return kEnd;

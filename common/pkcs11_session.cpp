@@ -10,7 +10,6 @@ CK_RV Pkcs11Session::Open(CK_FUNCTION_LIST* fl, CK_SLOT_ID slot) {
   if (rv != CKR_OK) return rv;
   fl_ = fl;
   h_ = h;
-  slot_ = slot;
   open_ = true;
   return CKR_OK;
 }
@@ -19,13 +18,14 @@ CK_RV Pkcs11Session::Close() {
   if (!open_) return CKR_OK;
   open_ = false;
   CK_RV rv = fl_->C_CloseSession(h_);
-  if (rv == CKR_OK || rv == CKR_SESSION_HANDLE_INVALID || rv == CKR_SESSION_CLOSED ||
+  // These answers say the handle is no longer ours: the module dropped it with the token or the session.
+  // A module that reuses handle numbers may already have handed it to another thread's session, which a
+  // second close would end.
+  if (rv == CKR_OK || rv == CKR_SESSION_HANDLE_INVALID || rv == CKR_SESSION_CLOSED || rv == CKR_DEVICE_REMOVED ||
       rv == CKR_CRYPTOKI_NOT_INITIALIZED)
     return rv;
-  // A close that failed for a passing reason leaves the session open in the module: ask once more, so
-  // that a hiccup of the token does not leave sessions behind for the rest of the run. A token that is
-  // really gone took its sessions with it.
-  if (rv == CKR_DEVICE_REMOVED && !TokenPresent(fl_, slot_)) return rv;
+  // A close that failed for a passing reason (a device or general error) leaves the session open in the
+  // module: ask once more, so that a hiccup of the token does not leave sessions behind for the run.
   return fl_->C_CloseSession(h_) == CKR_OK ? CKR_OK : rv;
 }
 

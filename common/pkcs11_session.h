@@ -13,7 +13,7 @@ class Pkcs11Session {
   ~Pkcs11Session() { Close(); }
   Pkcs11Session(const Pkcs11Session&) = delete;
   Pkcs11Session& operator=(const Pkcs11Session&) = delete;
-  Pkcs11Session(Pkcs11Session&& o) noexcept : fl_(o.fl_), h_(o.h_), slot_(o.slot_), open_(o.open_) {
+  Pkcs11Session(Pkcs11Session&& o) noexcept : fl_(o.fl_), h_(o.h_), open_(o.open_) {
     o.open_ = false;
   }
   Pkcs11Session& operator=(Pkcs11Session&& o) noexcept {
@@ -21,7 +21,6 @@ class Pkcs11Session {
       Close();
       fl_ = o.fl_;
       h_ = o.h_;
-      slot_ = o.slot_;
       open_ = o.open_;
       o.open_ = false;
     }
@@ -29,7 +28,8 @@ class Pkcs11Session {
   }
 
   CK_RV Open(CK_FUNCTION_LIST* fl, CK_SLOT_ID slot);
-  // The result of C_CloseSession (CKR_OK when nothing was open).
+  // The result of C_CloseSession (CKR_OK when nothing was open). The handle is closed a second time only
+  // after a failure that may pass, never after one that says the module let go of it.
   CK_RV Close();
   CK_SESSION_HANDLE get() const { return h_; }
   bool IsOpen() const { return open_; }
@@ -37,7 +37,6 @@ class Pkcs11Session {
  private:
   CK_FUNCTION_LIST* fl_ = nullptr;
   CK_SESSION_HANDLE h_ = 0;
-  CK_SLOT_ID slot_ = 0;
   bool open_ = false;
 };
 

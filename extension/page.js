@@ -1,14 +1,16 @@
-// Runs in the page's own world, beside content.js: once content.js says this page is listed, defines
-// window.lumora, whose methods return Promises, and carries each call to content.js with
-// window.postMessage. Nothing here can widen what the page may do: the service worker takes the page's
-// origin from the browser, and the host checks it again.
-(() => {
+// The page's window.lumora, whose methods return Promises and carry each call to content.js with
+// window.postMessage. The service worker runs this in the page's own world only after content.js heard
+// that this very page (scheme, host and port) is listed: until then nothing of the extension is visible
+// to the page, and nothing the page posts can bring it. Nothing here can widen what the page may do: the
+// service worker takes the page's origin from the browser, and the host checks it again.
+// Loaded into the service worker as a declaration; it runs only in the page, injected with its origin.
+// eslint-disable-next-line no-unused-vars
+function lumoraPage(expectedOrigin) {
   'use strict';
-  if (window.lumora) return;
+  // The tab may have gone elsewhere between the check and this; another page gets nothing.
+  if (window.location.origin !== expectedOrigin || window.lumora) return;
   const REQUEST = 'lumora-request';
   const RESPONSE = 'lumora-response';
-  const HELLO = 'lumora-hello';
-  const LISTED = 'lumora-listed';
   const pending = new Map();
   let nextId = 1;
 
@@ -18,38 +20,28 @@
     return new Promise((resolve, reject) => {
       const id = nextId++;
       pending.set(id, { resolve, reject });
-      window.postMessage({ channel: REQUEST, id, method, params }, window.location.origin);
+      window.postMessage({ channel: REQUEST, id, method, params }, expectedOrigin);
     });
-  }
-
-  function define() {
-    if (window.lumora) return;
-    const api = Object.freeze({
-      GetKeyCount: (...args) => call('GetKeyCount', args),
-      GetUKeySN: (...args) => call('GetUKeySN', args),
-      GetSN: (...args) => call('GetSN', args),
-      GetAllCertCn: (...args) => call('GetAllCertCn', args),
-      InitKey: (...args) => call('InitKey', args),
-    });
-    Object.defineProperty(window, 'lumora', { value: api, enumerable: true });
-    // The object arrives after the page's own first scripts may have run; they wait for this event.
-    window.dispatchEvent(new Event('lumora-ready'));
   }
 
   window.addEventListener('message', (event) => {
     if (event.source !== window) return;
     const data = event.data;
-    if (!data || typeof data !== 'object') return;
-    if (data.channel === LISTED) {
-      define();
-      return;
-    }
-    if (data.channel !== RESPONSE || !pending.has(data.id)) return;
+    if (!data || typeof data !== 'object' || data.channel !== RESPONSE || !pending.has(data.id)) return;
     const { resolve, reject } = pending.get(data.id);
     pending.delete(data.id);
     if (typeof data.error === 'string') reject(new Error(data.error));
     else resolve(data.result);
   });
-  // content.js may have answered before this script ran: ask again.
-  window.postMessage({ channel: HELLO }, window.location.origin);
-})();
+
+  const api = Object.freeze({
+    GetKeyCount: (...args) => call('GetKeyCount', args),
+    GetUKeySN: (...args) => call('GetUKeySN', args),
+    GetSN: (...args) => call('GetSN', args),
+    GetAllCertCn: (...args) => call('GetAllCertCn', args),
+    InitKey: (...args) => call('InitKey', args),
+  });
+  Object.defineProperty(window, 'lumora', { value: api, enumerable: true });
+  // The object arrives after the page's own first scripts may have run; they wait for this event.
+  window.dispatchEvent(new Event('lumora-ready'));
+}

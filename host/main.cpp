@@ -88,7 +88,9 @@ int RunHost() {
   tq::TokenQueries queries;
   host::WatchedTrustedOrigins trusted(stderr);
   host::RequestHandler handler(queries, [&trusted] { return trusted.Get(); },
-                               [](const std::string& origin) { return tq::ConsentOfTheUser(origin); });
+                               [](const std::string& origin, const tq::QuestionControl& control) {
+                                 return tq::ConsentOfTheUser(origin, control);
+                               });
   const host::ByteReader read = [](char* buffer, size_t size) { return std::fread(buffer, 1, size, stdin); };
   const host::ByteWriter write = [](std::string_view bytes) {
     return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() && std::fflush(stdout) == 0;

@@ -26,9 +26,44 @@ constexpr char kUntrusted[] = "this page's origin is not trusted by the Certific
 constexpr char kNoOrigin[] = "the request names no page origin";
 constexpr char kInternal[] = "the host failed to answer";
 constexpr char kListOriginsAlone[] = "ListOrigins takes no parameters and no page origin";
+constexpr char kTooDeep[] = "the request is nested deeper than 32 levels";
+constexpr char kWithdrawAlone[] = "Withdraw takes the id of a call and no page origin";
 }  // namespace why
 
 constexpr char kListOrigins[] = "ListOrigins";
+constexpr char kWithdraw[] = "Withdraw";
+
+// How deep the text's arrays and objects nest, counted without building anything; stops counting at
+// `limit` + 1.
+int NestingOf(std::string_view text, int limit) {
+  int depth = 0, deepest = 0;
+  bool inString = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (inString) {
+      if (c == '\\') ++i;
+      else if (c == '"') inString = false;
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > deepest && (deepest = depth) > limit) return deepest;
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return deepest;
+}
+
+// The id of a request too deep to read whole: only its top level is kept.
+json IdOfDeepRequest(std::string_view text) {
+  const json::parser_callback_t topOnly = [](int depth, json::parse_event_t event, json&) {
+    return depth <= 1 || (event != json::parse_event_t::object_start && event != json::parse_event_t::array_start);
+  };
+  const json request = json::parse(text.begin(), text.end(), topOnly, false);
+  if (!request.is_object()) return nullptr;
+  auto id = request.find("id");
+  return id != request.end() && (id->is_number() || id->is_string()) ? *id : json();
+}
 
 std::string Dump(const json& answer) { return answer.dump(-1, ' ', false, json::error_handler_t::replace); }
 
@@ -102,48 +137,190 @@ constexpr Method kMethods[] = {
 
 }  // namespace
 
-std::string RequestHandler::Answer(std::string_view text) {
+struct RequestHandler::Prepared {
+  json request;
+  json id;
+  const Method* method = nullptr;  // nullptr: the extension's Withdraw
+  std::string origin;              // normalised
+  const json& params() const {
+    static const json kNone = json::array();
+    auto at = request.find("params");
+    return at == request.end() ? kNone : *at;
+  }
+};
+
+// One InitKey that asks the user, on a thread of its own.
+struct RequestHandler::AskingCall {
+  RequestHandler* handler;
+  Prepared request;
+  Reply reply;
+  vd::UniqueKernelHandle withdrawn{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  vd::UniqueKernelHandle thread;
+  volatile LONG done = 0;
+
+  static DWORD WINAPI Main(void* self) {
+    auto* call = static_cast<AskingCall*>(self);
+    try {
+      tq::QuestionControl control;
+      control.withdrawn = call->withdrawn.get();
+      control.opened = [call] { call->reply(Dump({{"event", "asking"}, {"id", call->request.id}})); };
+      call->reply(call->handler->Run(call->request, control));
+    } catch (...) {
+      // Run answers for itself; only the reply can fail here, and then the output is gone anyway.
+    }
+    ::InterlockedExchange(&call->done, 1);
+    return 0;
+  }
+};
+
+RequestHandler::RequestHandler(tq::TokenQueries& queries, TrustedSource trusted, ConsentSource consent)
+    : queries_(queries), trusted_(std::move(trusted)), consent_(std::move(consent)) {}
+
+RequestHandler::~RequestHandler() { WithdrawAll(); }
+
+bool RequestHandler::Prepare(std::string_view text, Prepared* out, std::string* answer) {
+  // Checked before parsing: a deep request must never become a deep tree, which every later step would
+  // walk recursively.
+  if (NestingOf(text, kMaxNesting) > kMaxNesting) {
+    *answer = Dump(ErrorAnswer(IdOfDeepRequest(text), why::kTooDeep));
+    return false;
+  }
+  out->request = json::parse(text.begin(), text.end(), nullptr, false);
+  const json& request = out->request;
+  if (request.is_discarded()) return *answer = Dump(ErrorAnswer(nullptr, why::kNotJson)), false;
+  if (!request.is_object()) return *answer = Dump(ErrorAnswer(nullptr, why::kNotObject)), false;
+  auto id = request.find("id");
+  if (id == request.end() || !(id->is_number() || id->is_string()))
+    return *answer = Dump(ErrorAnswer(nullptr, why::kNoId)), false;
+  out->id = *id;
+  auto method = request.find("method");
+  if (method == request.end() || !method->is_string()) return *answer = Dump(ErrorAnswer(*id, why::kNoMethod)), false;
+  const json& params = out->params();
+  if (!params.is_array()) return *answer = Dump(ErrorAnswer(*id, why::kParamsNotList)), false;
+
+  const std::string& name = method->get_ref<const std::string&>();
+  // The extension's own questions, never a page's: the extension does not relay these names.
+  if (name == kListOrigins) {
+    if (!params.empty() || request.contains("origin")) return *answer = Dump(ErrorAnswer(*id, why::kListOriginsAlone)), false;
+    return *answer = Dump({{"id", *id}, {"result", trusted_().origins()}}), false;
+  }
+  if (name == kWithdraw) {
+    if (params.size() != 1 || !(params[0].is_number() || params[0].is_string()) || request.contains("origin"))
+      return *answer = Dump(ErrorAnswer(*id, why::kWithdrawAlone)), false;
+    return *answer = Withdraw(*out), false;
+  }
+  for (const Method& m : kMethods) {
+    if (name == m.name) out->method = &m;
+  }
+  if (!out->method) return *answer = Dump(ErrorAnswer(*id, why::kUnknownMethod + name)), false;
+
+  auto origin = request.find("origin");
+  if (origin == request.end() || !origin->is_string() || origin->get_ref<const std::string&>().empty())
+    return *answer = Dump(ErrorAnswer(*id, why::kNoOrigin)), false;
+  const std::string& page = origin->get_ref<const std::string&>();
+  if (!trusted_().Names(page)) return *answer = Dump(ErrorAnswer(*id, why::kUntrusted + page)), false;
+  out->origin = tq::NormaliseOrigin(page);
+  return true;
+}
+
+std::string RequestHandler::Run(const Prepared& request, const tq::QuestionControl& control) {
   try {
-    const json request = json::parse(text.begin(), text.end(), nullptr, false);
-    if (request.is_discarded()) return Dump(ErrorAnswer(nullptr, why::kNotJson));
-    if (!request.is_object()) return Dump(ErrorAnswer(nullptr, why::kNotObject));
-    auto id = request.find("id");
-    if (id == request.end() || !(id->is_number() || id->is_string()))
-      return Dump(ErrorAnswer(nullptr, why::kNoId));
-    auto method = request.find("method");
-    if (method == request.end() || !method->is_string()) return Dump(ErrorAnswer(*id, why::kNoMethod));
-    auto paramsAt = request.find("params");
-    const json params = paramsAt == request.end() ? json::array() : *paramsAt;
-    if (!params.is_array()) return Dump(ErrorAnswer(*id, why::kParamsNotList));
-
-    const std::string& name = method->get_ref<const std::string&>();
-    // The extension's own question, never a page's: the extension does not relay this name.
-    if (name == kListOrigins) {
-      if (!params.empty() || request.contains("origin")) return Dump(ErrorAnswer(*id, why::kListOriginsAlone));
-      return Dump({{"id", *id}, {"result", trusted_().origins()}});
-    }
-    const Method* chosen = nullptr;
-    for (const Method& m : kMethods) {
-      if (name == m.name) chosen = &m;
-    }
-    if (!chosen) return Dump(ErrorAnswer(*id, why::kUnknownMethod + name));
-
-    auto origin = request.find("origin");
-    if (origin == request.end() || !origin->is_string() || origin->get_ref<const std::string&>().empty())
-      return Dump(ErrorAnswer(*id, why::kNoOrigin));
-    const std::string& page = origin->get_ref<const std::string&>();
-    if (!trusted_().Names(page)) return Dump(ErrorAnswer(*id, why::kUntrusted + page));
-
     queries_.Load();  // once; a failed load answers every query softly, as the plug-in does
     const tq::EraseConsent consent =
-        chosen->run == RunInitKey && consent_ ? consent_(tq::NormaliseOrigin(page)) : tq::EraseConsent();
+        request.method->run == RunInitKey && consent_ ? consent_(request.origin, control) : tq::EraseConsent();
     std::string error;
-    json result = chosen->run(Call{queries_, params, consent}, &error);
-    if (!error.empty()) return Dump(ErrorAnswer(*id, error));
-    return Dump({{"id", *id}, {"result", result}});
+    json result = request.method->run(Call{queries_, request.params(), consent}, &error);
+    if (!error.empty()) return Dump(ErrorAnswer(request.id, error));
+    return Dump({{"id", request.id}, {"result", result}});
+  } catch (...) {
+    return Dump(ErrorAnswer(request.id, why::kInternal));
+  }
+}
+
+std::string RequestHandler::Answer(std::string_view text) {
+  try {
+    Prepared request;
+    std::string answer;
+    if (!Prepare(text, &request, &answer)) return answer;
+    return Run(request, {});
   } catch (...) {
     return Dump(ErrorAnswer(nullptr, why::kInternal));
   }
+}
+
+void RequestHandler::Dispatch(std::string_view text, const Reply& reply) {
+  std::string answer;
+  try {
+    auto call = std::make_unique<AskingCall>();
+    if (!Prepare(text, &call->request, &answer)) {
+      reply(answer);
+      return;
+    }
+    const Prepared& request = call->request;
+    const json& params = request.params();
+    // Only an InitKey that can reach the question needs a thread; the rest, refusals included, answer now.
+    const bool asks = request.method->run == RunInitKey && params.size() == 1 && params[0].is_string() &&
+                      !params[0].get_ref<const std::string&>().empty();
+    if (!asks) {
+      reply(Run(request, {}));
+      return;
+    }
+    vd::CsLock lock(callsLock_);
+    ReapLocked();
+    // One question at a time: a call that would wait behind another's question is refused at once.
+    if (!calls_.empty() || !tq::MayAskToErase(request.origin)) {
+      reply(Dump({{"id", request.id}, {"result", tq::kInitKeyFailed}}));
+      return;
+    }
+    call->handler = this;
+    call->reply = reply;
+    if (!call->withdrawn) {
+      reply(Dump(ErrorAnswer(request.id, why::kInternal)));
+      return;
+    }
+    call->thread.reset(::CreateThread(nullptr, 0, &AskingCall::Main, call.get(), 0, nullptr));
+    if (!call->thread) {
+      reply(Dump(ErrorAnswer(request.id, why::kInternal)));
+      return;
+    }
+    calls_.push_back(std::move(call));
+  } catch (...) {
+    reply(Dump(ErrorAnswer(nullptr, why::kInternal)));
+  }
+}
+
+std::string RequestHandler::Withdraw(const Prepared& request) {
+  const json& target = request.params()[0];
+  bool found = false;
+  vd::CsLock lock(callsLock_);
+  for (const auto& call : calls_) {
+    if (call->request.id == target && !call->done) {
+      ::SetEvent(call->withdrawn.get());
+      found = true;
+    }
+  }
+  return Dump({{"id", request.id}, {"result", found}});
+}
+
+void RequestHandler::ReapLocked() {
+  for (auto it = calls_.begin(); it != calls_.end();) {
+    if ((*it)->done) {
+      ::WaitForSingleObject((*it)->thread.get(), INFINITE);
+      it = calls_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void RequestHandler::WithdrawAll() {
+  std::vector<std::unique_ptr<AskingCall>> calls;
+  {
+    vd::CsLock lock(callsLock_);
+    for (const auto& call : calls_) ::SetEvent(call->withdrawn.get());
+    calls.swap(calls_);
+  }
+  for (const auto& call : calls) ::WaitForSingleObject(call->thread.get(), INFINITE);
 }
 
 std::string RequestHandler::OriginsEvent() {

@@ -19,10 +19,11 @@ enum ServeResult {
   kOutputGone = 3,    // an answer could not be written
 };
 
-// Sends the list of origins, then answers frames in order, one answer per request frame: the extension
-// ties an answer it cannot read an id from to its oldest unanswered request. A frame too long is answered
-// with an error (id null) and ends the conversation: after it, nothing says where the next frame would
-// begin.
+// Sends the list of origins, then answers frames, one answer per request frame: in order, except for an
+// InitKey that asks the user, whose answer comes when the user answered (the others meanwhile). The
+// extension ties an answer it cannot read an id from to its oldest unanswered request that is not
+// asking. A frame too long is answered with an error (id null) and ends the conversation: after it,
+// nothing says where the next frame would begin. When the input ends, every open question is withdrawn.
 ServeResult Serve(const ByteReader& read, const ByteWriter& write, RequestHandler& handler);
 
 }  // namespace host

@@ -29,9 +29,10 @@ void NameDroppedOnce(const tq::TrustedOrigins& list) {
   }
 }
 
-// Re-initialising erases the token, so only pages the bank's installer lists may ask for it; without the
-// list no page may. The origin is the browser's, normalised as the list is.
-std::string OriginAllowedToErase(NPP npp) {
+// Only pages the bank's installer lists reach the token at all: the read queries name the token's holder,
+// and re-initialising erases it. Without the list no page does; an unlisted page is answered as a machine
+// without a token would be. The origin is the browser's, normalised as the list is; empty when unlisted.
+std::string ListedOrigin(NPP npp) {
   const std::string origin = tq::NormaliseOrigin(PageOrigin(npp));
   const tq::TrustedOrigins list = tq::TrustedOrigins::FromRegistry();
   NameDroppedOnce(list);
@@ -62,8 +63,10 @@ DispatchCode CNpPluginAssistor::OnInitKey(NPIdentifier, const NPVariant* args, u
     SetInt32(result, length == 0 || length > INT_MAX ? tq::kInitKeyNoSerial : tq::kInitKeyFailed);
     return kDispatchOk;
   }
-  const std::string origin = OriginAllowedToErase(npp_);
-  if (origin.empty()) {
+  const std::string origin = ListedOrigin(npp_);
+  // One question at a time, and none for a page whose question the user just cancelled: refused before
+  // the token is touched.
+  if (origin.empty() || !tq::MayAskToErase(origin)) {
     SetInt32(result, tq::kInitKeyFailed);
     return kDispatchOk;
   }
@@ -74,7 +77,7 @@ DispatchCode CNpPluginAssistor::OnInitKey(NPIdentifier, const NPVariant* args, u
 DispatchCode CNpPluginAssistor::OnGetKeyCount(NPIdentifier, const NPVariant*, uint32_t argCount,
                                               NPVariant* result) {
   if (argCount != 0 || !result) return kBadArguments;
-  SetInt32(result, impl() ? impl()->GetKeyCount() : 0);
+  SetInt32(result, impl() && !ListedOrigin(npp_).empty() ? impl()->GetKeyCount() : 0);
   return kDispatchOk;
 }
 
@@ -82,7 +85,7 @@ DispatchCode CNpPluginAssistor::OnGetUKeySN(NPIdentifier, const NPVariant*, uint
                                             NPVariant* result) {
   if (argCount != 0 || !result) return kBadArguments;
   char buffer[tq::kSerialTextSize] = {};
-  if (impl()) impl()->GetUKeySN(buffer, sizeof buffer);
+  if (impl() && !ListedOrigin(npp_).empty()) impl()->GetUKeySN(buffer, sizeof buffer);
   return AnswerText(result, buffer);
 }
 
@@ -90,7 +93,7 @@ DispatchCode CNpPluginAssistor::OnGetSN(NPIdentifier, const NPVariant*, uint32_t
   if (argCount != 0 || !result) return kBadArguments;
   char buffer[tq::kListTextSize] = {};
   int count = 0;
-  if (impl()) impl()->GetSN(buffer, sizeof buffer, &count);
+  if (impl() && !ListedOrigin(npp_).empty()) impl()->GetSN(buffer, sizeof buffer, &count);
   return AnswerText(result, buffer);
 }
 
@@ -99,7 +102,7 @@ DispatchCode CNpPluginAssistor::OnGetAllCertCn(NPIdentifier, const NPVariant*, u
   if (argCount != 0 || !result) return kBadArguments;
   char buffer[tq::kListTextSize] = {};
   int count = 0;
-  if (impl()) impl()->GetAllCertCn(buffer, sizeof buffer, &count);
+  if (impl() && !ListedOrigin(npp_).empty()) impl()->GetAllCertCn(buffer, sizeof buffer, &count);
   return AnswerText(result, buffer);
 }
 

@@ -54,6 +54,10 @@ void* BrowserAlloc(uint32_t size) {
   return g_table && g_table->memalloc ? g_table->memalloc(size) : nullptr;
 }
 
+void BrowserFree(void* block) {
+  if (block && g_table && g_table->memfree) g_table->memfree(block);
+}
+
 NPIdentifier BrowserStringIdentifier(const char* name) {
   return g_table && g_table->getstringidentifier ? g_table->getstringidentifier(name) : nullptr;
 }

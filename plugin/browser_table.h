@@ -19,6 +19,7 @@ void FreeBrowserTable();
 bool BrowserCanHoldObjects();
 
 void* BrowserAlloc(uint32_t size);
+void BrowserFree(void* block);
 NPIdentifier BrowserStringIdentifier(const char* name);
 NPObject* BrowserCreateObject(NPP npp, NPClass* cls);
 NPObject* BrowserRetainObject(NPObject* obj);

@@ -64,6 +64,7 @@ enum NPNVariable {
   NPNVPluginElementNPObject = 16,
   NPNVSupportsWindowless = 17,
   NPNVprivateModeBool = 18,
+  NPNVdocumentOrigin = 22,  // the page's origin as the browser knows it, a text from NPN_MemAlloc
 };
 
 typedef struct _NPP {

@@ -37,6 +37,12 @@ bool TextProperty(NPP npp, NPObject* obj, const char* name, std::string* out) {
 }  // namespace
 
 std::string PageOrigin(NPP npp) {
+  char* known = nullptr;
+  if (BrowserGetValue(npp, NPNVdocumentOrigin, &known) == NPERR_NO_ERROR && known) {
+    std::string origin(known);
+    BrowserFree(known);
+    return origin;
+  }
   NPObject* window = nullptr;
   if (BrowserGetValue(npp, NPNVWindowNPObject, &window) != NPERR_NO_ERROR || !window) return {};
   std::string origin;

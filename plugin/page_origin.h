@@ -1,5 +1,6 @@
-// The origin of the page a plug-in instance lives in, as the browser tells it through the page's own
-// window object. The page cannot lie about it: the plug-in asks the browser, not the page's script.
+// The origin of the page a plug-in instance lives in, as the browser tells it: NPNVdocumentOrigin, which
+// the page's script cannot touch; only a browser that does not know that variable is asked through the
+// page's window object, whose location a page's script engine reports.
 #pragma once
 
 #include <string>
@@ -8,8 +9,9 @@
 
 namespace np {
 
-// window.location.origin; for browsers whose location has no origin, protocol + "//" + host. Empty when
-// the browser gives no window, no location or no text (the caller then knows no origin).
+// NPNVdocumentOrigin; without it window.location.origin, or for browsers whose location has no origin,
+// protocol + "//" + host. Empty when the browser gives no window, no location or no text (the caller
+// then knows no origin).
 std::string PageOrigin(NPP npp);
 
 }  // namespace np

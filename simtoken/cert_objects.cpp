@@ -132,7 +132,7 @@ bool AddCertificate(const CertRequest& req, CK_SLOT_ID slot, Token* token, CK_OB
     cert.Set(CKA_SERIAL_NUMBER, serial.data(), serial.size());
   }
   // Stored with its terminating NUL: searches send the name that way.
-  cert.Set(CKA_VENDOR_CONTAINER, container.c_str(), container.size() + 1);
+  if (!req.noContainer) cert.Set(CKA_VENDOR_CONTAINER, container.c_str(), container.size() + 1);
   *certHandle = cert.handle;
   *keyHandle = 0;
   token->objects.push_back(std::move(cert));

@@ -14,6 +14,9 @@ struct CertRequest {
   bool raw = false;                // store the bytes as they are, without parsing
   KeyKind key = KeyKind::kEncrypt;
   std::string container;           // ANSI; empty: "cnt-<certificate handle>"
+  // The certificate object without the vendor's container attribute, as generic tools write one; its
+  // private key keeps the container.
+  bool noContainer = false;
   std::vector<uint8_t> id;         // empty: SHA-1 of the modulus (or of the value when raw)
   std::string label;               // UTF-8; empty: the subject's display name
   bool hasLabel = false;

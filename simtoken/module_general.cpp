@@ -41,6 +41,22 @@ void TearDown(Module& m) {
   m.store.reset();
 }
 
+// Reads the rules again after tokenctl changed them; a rule that stayed as it was keeps its counts, so
+// that adding a second rule does not restart the first. Caller holds Module::mu. The file is replaced
+// atomically, so it is read without the store lock; a change that lands between the count and the read
+// only makes the next call read the same rules once more.
+void ReloadFaults(Module& m, uint32_t version) {
+  m.faultsVersion = version;
+  std::vector<FaultState> next;
+  for (const FaultRule& r : m.store->LoadFaults()) {
+    auto same = std::find_if(m.faults.begin(), m.faults.end(), [&](const FaultState& f) {
+      return f.rule.function == r.function && f.rule.rv == r.rv && f.rule.after == r.after && f.rule.times == r.times;
+    });
+    next.push_back(same != m.faults.end() ? *same : FaultState{r, 0, 0});
+  }
+  m.faults = std::move(next);
+}
+
 }  // namespace
 
 Module& TheModule() {
@@ -58,7 +74,9 @@ bool InjectedFault(const char* function, CK_RV* rv, DWORD* delayMs) {
   Module& m = TheModule();
   std::lock_guard<std::mutex> g(m.mu);
   if (!m.initialized) return false;
-  *delayMs = m.store->shared().LatencyMs();
+  SharedState& shared = m.store->shared();
+  *delayMs = shared.LatencyMs();
+  if (const uint32_t version = shared.FaultsVersion(); version != m.faultsVersion) ReloadFaults(m, version);
   for (FaultState& f : m.faults) {
     if (f.rule.function != function) continue;
     ++f.calls;
@@ -121,6 +139,7 @@ CK_RV Initialize(CK_VOID_PTR initArgs) {
     }
     if (DWORD delayMs = store->shared().LatencyMs()) ::Sleep(delayMs);
     Store::Lock lock(*store);
+    const uint32_t faultsVersion = store->shared().FaultsVersion();
     std::vector<FaultRule> rules = store->LoadFaults();
     std::lock_guard<std::mutex> g(m.mu);
     if (m.initialized) return CKR_CRYPTOKI_ALREADY_INITIALIZED;
@@ -134,6 +153,7 @@ CK_RV Initialize(CK_VOID_PTR initArgs) {
     m.cache.Clear();
     m.faults.clear();
     for (const FaultRule& r : rules) m.faults.push_back(FaultState{r, 0, 0});
+    m.faultsVersion = faultsVersion;
     m.initialized = true;
     try {
       SetupWaiter(m, store);
@@ -303,7 +323,11 @@ CK_RV OpenSession(CK_SLOT_ID slot, CK_FLAGS flags, CK_VOID_PTR, CK_NOTIFY, CK_SE
       s.slot = slot;
       s.flags = flags & (CKF_SERIAL_SESSION | CKF_RW_SESSION);
       s.insertion = t->insertions;
-      CK_SESSION_HANDLE h = m.nextSession++;
+      CK_SESSION_HANDLE h = 1;
+      for (const auto& entry : m.sessions) {
+        if (entry.first != h) break;
+        ++h;
+      }
       m.sessions[h] = s;
       PublishSessionCount(m);
       *session = h;
@@ -313,8 +337,21 @@ CK_RV OpenSession(CK_SLOT_ID slot, CK_FLAGS flags, CK_VOID_PTR, CK_NOTIFY, CK_SE
 }
 
 CK_RV CloseSession(CK_SESSION_HANDLE h) {
-  return Guarded("C_CloseSession", [&]() -> CK_RV {
+  return Guarded(nullptr, [&]() -> CK_RV {
+    CK_RV injected = CKR_OK;
+    DWORD delayMs = 0;
+    const bool fault = InjectedFault("C_CloseSession", &injected, &delayMs);
+    if (delayMs) ::Sleep(delayMs);
+    // An answer that says the session is gone is one a module gives after dropping it: an injected one
+    // drops it too, so that a caller that believes it never has a session left behind.
+    const bool gone = injected == CKR_DEVICE_REMOVED || injected == CKR_SESSION_CLOSED ||
+                      injected == CKR_SESSION_HANDLE_INVALID;
+    if (fault && !gone) return injected;
     return WithTokens([&](Module& m) {
+      if (fault) {
+        if (m.sessions.erase(h)) PublishSessionCount(m);
+        return injected;
+      }
       Session s;
       std::shared_ptr<const Token> t;
       CK_RV rv = SessionToken(m, h, &s, &t);

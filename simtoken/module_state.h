@@ -1,5 +1,5 @@
 // Process-wide state of the simulated module: whether C_Initialize ran, this process's sessions, the fault
-// rules it read, its registration as an event waiter, and its copy of the tokens. That copy is used only
+// rules it read (again at the next call whenever tokenctl changes them), its registration as an event waiter, and its copy of the tokens. That copy is used only
 // while no other process has finished a change since it was read (token_cache.h), so changes made by
 // other processes still show at the next call.
 #pragma once
@@ -45,10 +45,12 @@ struct Module {
   bool initialized = false;
   std::shared_ptr<Store> store;
   TokenCache cache;
+  // A new session takes the lowest free handle, as many real modules do: a handle closed twice then
+  // closes whatever session took its number meanwhile.
   std::map<CK_SESSION_HANDLE, Session> sessions;
-  CK_SESSION_HANDLE nextSession = 1;
   int sessionEntry = -1;  // this copy's line in the shared session table
   std::vector<FaultState> faults;
+  uint32_t faultsVersion = 0;  // the shared change count the rules above were read at
   // The C_Initialize rule counts across initialisations of the process (the others restart with each),
   // so that "--times 1" lets the next attempt succeed. Reset when the rule changes.
   FaultState initFault;

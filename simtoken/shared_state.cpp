@@ -46,6 +46,8 @@ struct SharedBlock {
   uint32_t slotVersion[kLastSlot + 1];
   uint32_t latencyMs;
   SessionEntry sessions[kSessionEntries];
+  // Moves on with every change of the fault rules, so that running processes read them again.
+  uint32_t faultsVersion;
 };
 static_assert(offsetof(SharedBlock, sessions) == 4 * (kLastSlot + 4) && sizeof(SessionEntry) == 16,
               "the same layout in 32- and 64-bit processes");
@@ -89,6 +91,8 @@ bool SharedState::Ready() const { return At(block_->ready).load() == kReadyMagic
 void SharedState::SetReady() { At(block_->ready).store(kReadyMagic); }
 uint32_t SharedState::LatencyMs() const { return At(block_->latencyMs).load(); }
 void SharedState::SetLatencyMs(uint32_t ms) { At(block_->latencyMs).store(ms); }
+uint32_t SharedState::FaultsVersion() const { return At(block_->faultsVersion).load(); }
+void SharedState::FaultsChanged() { At(block_->faultsVersion).fetch_add(1); }
 
 void SharedState::DropDeadEntries() {
   for (SessionEntry& e : block_->sessions) {

@@ -1,6 +1,6 @@
 // The part of the simulated tokens' state that lives in shared memory (a named file mapping beside the
 // state mutex), because it is read on every call or changes on every session: the change counters that
-// let a process answer from memory, the added call latency, and the sessions each process holds.
+// let a process answer from memory, the added call latency, the fault rules' change count, and the sessions each process holds.
 // The block holds only 32-bit fields, so 32- and 64-bit processes share it.
 #pragma once
 
@@ -45,6 +45,9 @@ class SharedState {
   void SetReady();
   uint32_t LatencyMs() const;
   void SetLatencyMs(uint32_t ms);
+  // The fault rules' change count: a process whose copy has another count reads the rules again.
+  uint32_t FaultsVersion() const;
+  void FaultsChanged();
 
   // Session table, one entry per initialised copy of the module. Claim and Release under the store lock;
   // the owner alone sets its count, without the lock. Claim fails (-1) when the table is full.

@@ -320,8 +320,11 @@ bool Store::SaveFaults(const std::vector<FaultRule>& rules) const {
                   static_cast<unsigned long>(r.after), static_cast<unsigned long>(r.times));
     text += line;
   }
-  if (rules.empty()) return ::DeleteFileW((dir_ + L"\\faults.txt").c_str()) || ::GetLastError() == ERROR_FILE_NOT_FOUND;
-  return WriteFileAtomic(dir_ + L"\\faults.txt", text.data(), text.size());
+  const bool ok = rules.empty() ? (::DeleteFileW((dir_ + L"\\faults.txt").c_str()) ||
+                                   ::GetLastError() == ERROR_FILE_NOT_FOUND)
+                                : WriteFileAtomic(dir_ + L"\\faults.txt", text.data(), text.size());
+  shared_->FaultsChanged();
+  return ok;
 }
 
 }  // namespace simtoken

@@ -29,6 +29,7 @@ const char kUsage[] =
     "                  [--pin PIN] [--tries N] [--uninitialized] [--pin-to-be-changed]\n"
     "  tokenctl remove SLOT\n"
     "  tokenctl add-cert SLOT FILE [--container NAME] [--id HEX] [--label TEXT] [--key encrypt|sign|none] [--raw]\n"
+    "                    [--no-container]   (the certificate without the container attribute; its key keeps it)\n"
     "           (prints the new certificate handle, then the key handle)\n"
     "  tokenctl delete SLOT HANDLE\n"
     "  tokenctl event SLOT CODE [DATA]   (DATA \"qpc\": the performance counter's low 32 bits at commit)\n"

@@ -25,12 +25,14 @@ bool ParseSlot(const std::wstring& text, CK_SLOT_ID* slot) {
 int CmdAddCert(const Args& a) {
   ParsedArgs p;
   std::string error;
-  if (!ParseArgs(a, 2, {L"container", L"id", L"label", L"key"}, {L"raw"}, &p, &error)) return BadArgument(error);
+  if (!ParseArgs(a, 2, {L"container", L"id", L"label", L"key"}, {L"raw", L"no-container"}, &p, &error))
+    return BadArgument(error);
   if (p.positional.size() != 2) return BadArgument("add-cert takes SLOT FILE");
   CK_SLOT_ID slot = 0;
   if (!ParseSlot(p.positional[0], &slot)) return BadArgument("bad slot \"" + Narrow(p.positional[0]) + "\" (1..12)");
   simtoken::CertRequest req;
   req.raw = p.flags.count(L"raw") > 0;
+  req.noContainer = p.flags.count(L"no-container") > 0;
   if (auto it = p.values.find(L"key"); it != p.values.end()) {
     if (it->second == L"encrypt")
       req.key = simtoken::KeyKind::kEncrypt;

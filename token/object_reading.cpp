@@ -42,6 +42,29 @@ CK_RV ReadInto(CK_FUNCTION_LIST* fl, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE
   return CKR_OK;
 }
 
+// Lengths first, then the values into buffers that fit.
+CK_RV ReadSized(CK_FUNCTION_LIST* fl, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
+                const std::vector<AttributeRequest>& requests, bool allowMissing, std::vector<AttributeValue>* out) {
+  std::vector<CK_ULONG> sizes(requests.size());
+  std::vector<CK_ATTRIBUTE> lengths(requests.size());
+  for (size_t i = 0; i < requests.size(); ++i) lengths[i] = {requests[i].type, nullptr, 0};
+  CK_RV rv = fl->C_GetAttributeValue(session, object, lengths.data(), static_cast<CK_ULONG>(lengths.size()));
+  if (rv != CKR_OK && !(allowMissing && Usable(rv))) return rv;
+  for (size_t i = 0; i < requests.size(); ++i) {
+    const CK_ULONG need = lengths[i].ulValueLen;
+    if (need == CK_UNAVAILABLE_INFORMATION && allowMissing) {
+      sizes[i] = 0;
+      continue;
+    }
+    if (need > kMaxAttributeLength) return CKR_GENERAL_ERROR;
+    sizes[i] = need;
+  }
+  bool tooSmall = false;
+  rv = ReadInto(fl, session, object, requests, sizes, allowMissing, out, &tooSmall);
+  // A value that grew between the two reads is not one we can trust either.
+  return tooSmall ? CKR_GENERAL_ERROR : rv;
+}
+
 }  // namespace
 
 CK_RV ReadObjectAttributes(CK_FUNCTION_LIST* fl, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
@@ -53,24 +76,15 @@ CK_RV ReadObjectAttributes(CK_FUNCTION_LIST* fl, CK_SESSION_HANDLE session, CK_O
   bool tooSmall = false;
   CK_RV rv = ReadInto(fl, session, object, requests, sizes, allowMissing, out, &tooSmall);
   if (!tooSmall) return rv;
-
   // Some value is bigger than usual: ask for the lengths, then read with buffers that fit.
-  std::vector<CK_ATTRIBUTE> lengths(requests.size());
-  for (size_t i = 0; i < requests.size(); ++i) lengths[i] = {requests[i].type, nullptr, 0};
-  rv = fl->C_GetAttributeValue(session, object, lengths.data(), static_cast<CK_ULONG>(lengths.size()));
-  if (rv != CKR_OK && !(allowMissing && Usable(rv))) return rv;
-  for (size_t i = 0; i < requests.size(); ++i) {
-    const CK_ULONG need = lengths[i].ulValueLen;
-    if (need == CK_UNAVAILABLE_INFORMATION && allowMissing) {
-      sizes[i] = 0;
-      continue;
-    }
-    if (need > kMaxAttributeLength) return CKR_GENERAL_ERROR;
-    sizes[i] = need;
-  }
-  rv = ReadInto(fl, session, object, requests, sizes, allowMissing, out, &tooSmall);
-  // A value that grew between the two reads is not one we can trust either.
-  return tooSmall ? CKR_GENERAL_ERROR : rv;
+  return ReadSized(fl, session, object, requests, allowMissing, out);
+}
+
+CK_RV ReadObjectAttributesSized(CK_FUNCTION_LIST* fl, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
+                                const std::vector<AttributeRequest>& requests, bool allowMissing,
+                                std::vector<AttributeValue>* out) {
+  if (!fl) return CKR_GENERAL_ERROR;
+  return ReadSized(fl, session, object, requests, allowMissing, out);
 }
 
 CK_RV ForEachObject(CK_FUNCTION_LIST* fl, CK_SESSION_HANDLE session, CK_ATTRIBUTE* tmpl, CK_ULONG count,

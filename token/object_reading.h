@@ -30,6 +30,13 @@ CK_RV ReadObjectAttributes(CK_FUNCTION_LIST* fl, CK_SESSION_HANDLE session, CK_O
                            const std::vector<AttributeRequest>& requests, bool allowMissing,
                            std::vector<AttributeValue>* out);
 
+// The same, lengths first: for an object whose first read said an attribute was unavailable, which a
+// module also says of a value that did not fit its buffer when another attribute is missing (either code
+// may come back when both apply). An attribute the length query calls unavailable is really missing.
+CK_RV ReadObjectAttributesSized(CK_FUNCTION_LIST* fl, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
+                                const std::vector<AttributeRequest>& requests, bool allowMissing,
+                                std::vector<AttributeValue>* out);
+
 // Runs a search over the template and hands each found handle to `visit` in the module's order, asking
 // for many handles per call; `visit` returning false ends the search. The search ends (C_FindObjectsFinal)
 // on every path. Returns the first failing result (the handles found before it were visited).

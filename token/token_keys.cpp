@@ -103,4 +103,12 @@ CK_RV TokenKeys::FindKeySpec(const std::vector<uint8_t>& id, const std::wstring&
   return CKR_TEMPLATE_INCONSISTENT;
 }
 
+std::wstring TokenKeys::ContainerForId(const std::vector<uint8_t>& id) const {
+  if (readResult_ != CKR_OK || id.empty()) return {};
+  for (const Key& k : keys_)
+    if (k.hasId && k.id == id && k.hasContainer)
+      return AnsiToWide(FixedField(k.container.data(), k.container.size()));
+  return {};
+}
+
 }  // namespace vd

@@ -38,6 +38,9 @@ class TokenKeys {
   // encrypt, else AT_SIGNATURE. Fails when the set could not be read, no key matches, or the first match
   // has no readable CKA_ENCRYPT.
   CK_RV FindKeySpec(const std::vector<uint8_t>& id, const std::wstring& container, DWORD* keySpec) const;
+  // The container of the first private key with this id, for a certificate that names none (generic tools
+  // write certificates without the vendor attribute); empty when no key has the id.
+  std::wstring ContainerForId(const std::vector<uint8_t>& id) const;
 
  private:
   struct Key {

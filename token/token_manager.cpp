@@ -1,6 +1,7 @@
 #include "token_manager.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "home_page_flag.h"
 #include "registry.h"
@@ -23,23 +24,35 @@ TokenManager::~TokenManager() {
 }
 
 CK_RV TokenManager::Load() {
-  if (module_.IsBound()) return CKR_OK;
-  cspName_ = kProduct.cspName;
-  // Entries left behind by a run that ended without cleaning up (a crash, a kill) go before anything new.
-  PurgeRegistrations();
-  CK_RV rv = module_.Bind(moduleFile_);
-  if (rv != CKR_OK) return rv;
-  rv = module_.Functions()->C_Initialize(nullptr);
-  if (rv != CKR_OK) return rv;
-  return EnumerateTokens(true);
+  if (initialised_) return CKR_OK;
+  if (!module_.IsBound()) {
+    cspName_ = kProduct.cspName;
+    // Entries left behind by a run that ended without cleaning up (a crash, a kill) go before anything new.
+    PurgeRegistrations();
+    CK_RV rv = module_.Bind(moduleFile_);
+    if (rv != CKR_OK) return rv;
+  }
+  const CK_RV rv = module_.Functions()->C_Initialize(nullptr);
+  if (rv != CKR_OK && rv != CKR_CRYPTOKI_ALREADY_INITIALIZED) return rv;
+  initialised_ = true;
+  ownInitialise_ = rv == CKR_OK;
+  EnumerateTokens(true);
+  return CKR_OK;
 }
 
 CK_RV TokenManager::Unload() {
   if (!module_.IsBound()) return CKR_OK;
   CK_FUNCTION_LIST* fl = module_.Functions();
   if (!fl) return CKR_GENERAL_ERROR;
-  fl->C_Finalize(nullptr);  // ends the monitor's pending wait
-  StopMonitor(INFINITE);
+  if (initialised_ && ownInitialise_) {
+    fl->C_Finalize(nullptr);  // ends the monitor's pending wait
+    StopMonitor(INFINITE);
+  } else {
+    // Another user's initialisation is not ours to end, and so neither is the wait it keeps pending.
+    constexpr DWORD kForeignWaitMs = 1000;
+    StopMonitor(kForeignWaitMs);
+  }
+  initialised_ = false;
   module_.Release();
   return CKR_OK;
 }
@@ -59,6 +72,8 @@ CK_RV TokenManager::StartMonitor(HWND window, UINT message) {
 void TokenManager::StopMonitor(DWORD timeoutMs) { monitor_.Stop(timeoutMs); }
 
 unsigned __stdcall TokenManager::MonitorRoutine(void* selfSlot) {
+  // A failure the entry gives this many times in a row is no hiccup: from then on the slots are polled.
+  constexpr int kSameFailuresBeforePolling = 10;
   WorkerThread* self = WorkerThread::FromArg(selfSlot);
   auto* manager = static_cast<TokenManager*>(self->UserData());
   AuxFunctionList* aux = manager->module_.Aux();
@@ -68,22 +83,65 @@ unsigned __stdcall TokenManager::MonitorRoutine(void* selfSlot) {
   }
   self->Begin();
   ::SetEvent(manager->monitorReady_.get());
+  CK_RV lastFailure = CKR_OK;
+  int sameFailures = 0;
+  bool polling = false;
+  std::vector<CK_SLOT_ID> known;
   while (!self->StopRequested()) {
     CK_SLOT_ID slot = 0;
     CK_ULONG code = 0, data = 0;
     CK_RV rv = aux->waitForEvent(0, &slot, &code, &data, nullptr);
     if (self->StopRequested()) break;
     if (rv == CKR_OK) {
+      sameFailures = 0;
       ::PostMessageW(manager->window_, manager->message_, TokenEventWParam(slot, code), static_cast<LPARAM>(data));
       ::Sleep(0);
-    } else if (rv == CKR_CRYPTOKI_NOT_INITIALIZED) {
-      break;
-    } else {
-      // A module that keeps failing must not cost a whole processor; the next call may well succeed.
-      ::Sleep(20);
+      continue;
     }
+    if (rv == CKR_CRYPTOKI_NOT_INITIALIZED) break;
+    sameFailures = rv == lastFailure ? sameFailures + 1 : 1;
+    lastFailure = rv;
+    if (sameFailures < kSameFailuresBeforePolling) {
+      // A module that fails now and then must not cost a whole processor; the next call may well succeed.
+      ::Sleep(20);
+      continue;
+    }
+    if (!polling) {
+      polling = true;
+      char line[96];
+      std::snprintf(line, sizeof line, "token monitor: the event wait keeps failing (0x%08lX), polling the slots\n",
+                    static_cast<unsigned long>(rv));
+      ::OutputDebugStringA(line);
+      ::PostMessageW(manager->window_, manager->message_, TokenEventWParam(0, kMonitorPollingCode),
+                     static_cast<LPARAM>(rv));
+      manager->WithTokens([&](const std::vector<TokenRecord>& tokens) {
+        for (const TokenRecord& t : tokens) known.push_back(t.slot);
+      });
+    }
+    // The entry is asked again after every round, so that a module that recovers is heard from at once.
+    if (!manager->PollSlots(self, &known)) break;
   }
   return self->End(0);
+}
+
+bool TokenManager::PollSlots(WorkerThread* self, std::vector<CK_SLOT_ID>* known) {
+  constexpr DWORD kPollMs = 1000;
+  constexpr DWORD kStepMs = 50;
+  for (DWORD waited = 0; waited < kPollMs; waited += kStepMs) {
+    if (self->StopRequested()) return false;
+    ::Sleep(kStepMs);
+  }
+  std::vector<CK_SLOT_ID> present;
+  const CK_RV rv = ListPresentSlots(module_.Functions(), &present);
+  if (rv == CKR_CRYPTOKI_NOT_INITIALIZED) return false;
+  if (rv != CKR_OK) return true;
+  auto has = [](const std::vector<CK_SLOT_ID>& in, CK_SLOT_ID s) { return std::find(in.begin(), in.end(), s) != in.end(); };
+  for (CK_SLOT_ID s : present)
+    if (!has(*known, s)) ::PostMessageW(window_, message_, TokenEventWParam(s, TOKEN_EVT_INSERTED), 0);
+  for (CK_SLOT_ID s : *known)
+    if (!has(present, s)) ::PostMessageW(window_, message_, TokenEventWParam(s, TOKEN_EVT_REMOVED), 0);
+  *known = std::move(present);
+  return true;
 }
 
 TokenRecord* TokenManager::FindRecord(CK_SLOT_ID slot) {

@@ -30,20 +30,26 @@ class TokenManager {
   TokenManager(const TokenManager&) = delete;
   TokenManager& operator=(const TokenManager&) = delete;
 
-  // Purges stale registrations, binds and initialises the module, then EnumerateTokens(true).
+  // Purges stale registrations and binds the module (once), initialises it, then EnumerateTokens(true).
+  // Bound and initialised are two states: a failed C_Initialize is returned with the module kept bound,
+  // and the next Load tries it again. CKR_CRYPTOKI_ALREADY_INITIALIZED (another user in this process)
+  // counts as initialised. An enumeration that fails is no load failure: Load still returns 0.
   CK_RV Load();
-  // C_Finalize (ends the monitor's wait), waits for the monitor, releases the module.
+  // Ends our use of the module: C_Finalize (which ends the monitor's wait) only when we initialised it,
+  // since another user of the module in this process still needs it; then the monitor, then the module.
   CK_RV Unload();
-  bool IsLoaded() const { return module_.IsBound(); }
+  bool IsLoaded() const { return initialised_; }
 
   // 0 when the monitor runs (also when it already ran), CKR_GENERAL_ERROR when it cannot start.
   CK_RV StartMonitor(HWND window, UINT message);
   void StopMonitor(DWORD timeoutMs);
   bool IsMonitorRunning() const { return monitor_.IsRunning(); }
 
-  // Forgets the list and reads every present token again, registering its certificates. `unread` (when
-  // given) receives the present tokens that could not be read whole: read them again with OnTokenInserted.
-  CK_RV EnumerateTokens(bool homePage, std::vector<CK_SLOT_ID>* unread = nullptr);
+  // Reads every present token again into a new list that replaces the old one, registering the
+  // certificates and removing the registrations of those the token no longer has. `unread` (when given)
+  // receives the present tokens that could not be read whole: read them again with OnTokenInserted. A slot
+  // list that cannot be had leaves the list as it was and returns that failure (*slotsListed false).
+  CK_RV EnumerateTokens(bool homePage, std::vector<CK_SLOT_ID>* unread = nullptr, bool* slotsListed = nullptr);
   // Reads the token into the list. With `keys`, its private keys are read in the same session, for the
   // registration that follows.
   // *complete (when asked) tells whether every certificate could be read.
@@ -62,7 +68,9 @@ class TokenManager {
   enum class InsertOutcome { kListed, kNotTaken, kReadFailed, kListedPartly };
   InsertOutcome OnTokenInserted(CK_SLOT_ID slot, bool lastAttempt = false);
   void OnTokenRemoved(CK_SLOT_ID slot);
-  void OnObjectCreated(CK_SLOT_ID slot, CK_OBJECT_HANDLE handle);
+  // False when a call failed for a passing reason: the token is marked not read whole, for the caller to
+  // read it again (the certificate may be on it).
+  bool OnObjectCreated(CK_SLOT_ID slot, CK_OBJECT_HANDLE handle);
   void OnObjectDestroyed(CK_SLOT_ID slot, CK_OBJECT_HANDLE handle);
   CK_RV RefreshLabel(CK_SLOT_ID slot);
 
@@ -97,6 +105,15 @@ class TokenManager {
 
  private:
   static unsigned __stdcall MonitorRoutine(void* selfSlot);
+  // The monitor's fallback when the event entry keeps failing: a second's pause, then the present slots
+  // compared with `known` and the differences posted as insertions and removals. False when the monitor
+  // is to end.
+  bool PollSlots(WorkerThread* self, std::vector<CK_SLOT_ID>* known);
+  // C_GetSlotList for the present slots, count then list, asked again when they disagree.
+  static CK_RV ListPresentSlots(CK_FUNCTION_LIST* fl, std::vector<CK_SLOT_ID>* slots);
+  // Unregisters what `before` had filed that `now` (the same token read again) no longer holds. Caller
+  // holds the lock.
+  void ForgetVanished(const TokenRecord& before, const TokenRecord& now);
   TokenRecord* FindRecord(CK_SLOT_ID slot);
   void DropRecord(CK_SLOT_ID slot);
   // The insertion's own work once its token is read whole: filing, the expiry check, the home page.
@@ -109,6 +126,8 @@ class TokenManager {
 
   std::wstring moduleFile_;
   ModuleBinding module_;
+  bool initialised_ = false;
+  bool ownInitialise_ = false;  // C_Initialize was ours, so C_Finalize is too
   std::wstring cspName_;
   HWND window_ = nullptr;
   UINT message_ = 0;
@@ -117,6 +136,10 @@ class TokenManager {
   mutable CriticalSection lock_;
   ExpiryPrompt expiryPrompt_;
   std::vector<TokenRecord> tokens_;
+  // While EnumerateTokens builds its new list, the slots whose object events met the old one: the new
+  // read may have missed what they changed. Guarded by the lock.
+  bool enumerating_ = false;
+  std::vector<CK_SLOT_ID> touchedDuringEnumeration_;
   // Tokens an insertion listed in part: their expiry check and home page wait for the read that gets them
   // whole. Only insertions and removals touch it, on the window's thread.
   std::vector<CK_SLOT_ID> greetingsDue_;

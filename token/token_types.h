@@ -19,6 +19,9 @@ constexpr WPARAM TokenEventWParam(CK_SLOT_ID slot, CK_ULONG code) {
   return (static_cast<WPARAM>(slot) << 16) | (code & 0xFFFF);
 }
 constexpr WORD TokenEventCodeOf(WPARAM wp) { return LOWORD(wp); }
+// Posted by the monitor itself, once, when the module's event entry kept failing and the monitor went over
+// to polling the slots; lParam is the entry's failure. No module reports this code.
+constexpr WORD kMonitorPollingCode = 0xFFFF;
 constexpr unsigned long TokenEventSlotOf(WPARAM wp) { return HIWORD(wp); }
 
 struct TokenCertificate {

@@ -11,7 +11,7 @@
   X(kWarning, 7002, L"Every certificate and key on the token will be erased. They cannot be recovered: the "   \
                     L"bank has to issue them again.")                                                        \
   X(kAdvice, 7003, L"Erase the token only if you asked for this yourself on that page.")                     \
-  X(kErase, 7004, L"&Erase the token")                                                                        \
+  X(kErase, 7004, L"Erase the token")                                                                         \
   X(kCancel, 2, L"Cancel")
 // clang-format on
 

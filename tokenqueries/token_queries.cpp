@@ -56,6 +56,7 @@ std::string OwnFolder() {
 }  // namespace
 
 int TokenQueries::Load() {
+  vd::CsLock lock(lock_);
   if (loadTried_) return module_.IsBound() && module_.Aux() ? 0 : kLoadFailed;
   loadTried_ = true;
   // A browser loads the plug-in from the installation folder, but the system looks for the module beside
@@ -72,6 +73,7 @@ int TokenQueries::Load() {
 }
 
 void TokenQueries::Unload() {
+  vd::CsLock lock(lock_);
   if (module_.IsBound() && initialisedHere_) fl()->C_Finalize(nullptr);
   initialisedHere_ = false;
   loadTried_ = false;
@@ -96,6 +98,7 @@ bool TokenQueries::ListTokenSlots(CK_ULONG* count) {
 }
 
 int TokenQueries::GetKeyCount() {
+  vd::CsLock lock(lock_);
   tokenCount_ = 0;
   if (!EnsureBound()) {
     lastResult_ = 0;
@@ -111,6 +114,7 @@ int TokenQueries::GetKeyCount() {
 
 int TokenQueries::GetUKeySN(char* out, size_t outSize) {
   if (!out || outSize == 0) return -1;
+  vd::CsLock lock(lock_);
   out[0] = '\0';
   GetKeyCount();
   if (tokenCount_ != 1) return -1;
@@ -156,6 +160,7 @@ void TokenQueries::FindToken(const char* serial, int length) {
 
 int TokenQueries::InitKey(const char* serial, int length, const EraseConsent& consent) {
   // Every way out but the vendor's success answers kInitKeyFailed.
+  vd::CsLock lock(lock_);
   lastResult_ = kInitKeyFailed;
   if (asking_ || !consent) return kInitKeyFailed;
   const std::string label = InitLabelUtf8();
@@ -175,16 +180,21 @@ int TokenQueries::InitKey(const char* serial, int length, const EraseConsent& co
   EraseCandidate candidate{TrimmedLabel(info), std::string(serial, static_cast<size_t>(length))};
   bool agreed = false;
   asking_ = true;
+  ::LeaveCriticalSection(&lock_.get());
   try {
     agreed = consent(candidate);
   } catch (...) {
     agreed = false;  // no exception leaves the browser's or the host's call
   }
+  ::EnterCriticalSection(&lock_.get());
   asking_ = false;
   if (!agreed) return lastResult_ = kInitKeyFailed;
+  // The user agreed to erase the token the question named: the same serial, label and model.
   CK_TOKEN_INFO now{};
   if (!fl() || fl()->C_GetTokenInfo(slot, &now) != CKR_OK ||
-      std::memcmp(now.serialNumber, info.serialNumber, sizeof info.serialNumber) != 0) {
+      std::memcmp(now.serialNumber, info.serialNumber, sizeof info.serialNumber) != 0 ||
+      std::memcmp(now.label, info.label, sizeof info.label) != 0 ||
+      std::memcmp(now.model, info.model, sizeof info.model) != 0) {
     return lastResult_ = kInitKeyFailed;
   }
   fl()->C_CloseAllSessions(slot);
@@ -214,6 +224,7 @@ int TokenQueries::GetSN(char* out, size_t outSize, int* count) {
 int TokenQueries::AnswerList(EntryKind kind, char* out, size_t outSize, int* count) {
   if (count) *count = 0;
   if (!out || outSize == 0) return -1;
+  vd::CsLock lock(lock_);
   out[0] = '\0';
   std::vector<std::string> entries;
   if (!ListCertificates(kind, entries)) return -1;

@@ -1,6 +1,8 @@
 // The token queries a bank page makes, answered the same way on both roads to the page: the NPAPI plug-in
 // and the native messaging host. One object binds the token vendor's PKCS#11 module once, keeps it for its
 // own life, and answers each query afresh: nothing about tokens is cached between calls. 8-bit text.
+// Any thread may call: the module calls of one object are serialised, and an InitKey lets others query
+// while it waits for the user, but no query reads the token while it is being erased.
 #pragma once
 
 #include <windows.h>
@@ -11,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "handles.h"
 #include "module_binding.h"
 #include "pkcs11.h"
 
@@ -59,9 +62,10 @@ class TokenQueries {
   // Text operations write a zero-terminated text of at most outSize - 1 bytes.
   int GetUKeySN(char* out, size_t outSize);
   // 0 success, kInitKeyFailed otherwise (also when `consent` refuses or is empty); the caller answers
-  // kInitKeyNoSerial for an empty serial. The token in the slot is checked again after `consent` answered,
-  // so a token swapped in meanwhile is never erased. Another call while `consent` waits (a browser runs its
-  // message loop inside the question) may query, but not start a second erasing.
+  // kInitKeyNoSerial for an empty serial. The token in the slot is checked again after `consent` answered
+  // (serial, label and model), so a token swapped in meanwhile is never erased. Another call while
+  // `consent` waits (a browser runs its message loop inside the question, the host answers other frames)
+  // may query, but not start a second erasing.
   int InitKey(const char* serial, int length, const EraseConsent& consent);
   int GetAllCertCn(char* out, size_t outSize, int* count);
   int GetSN(char* out, size_t outSize, int* count);
@@ -80,6 +84,8 @@ class TokenQueries {
   bool ListCertificates(EntryKind kind, std::vector<std::string>& entries);
   int AnswerList(EntryKind kind, char* out, size_t outSize, int* count);
 
+  // Held for every module call; InitKey lets go of it only while it waits for the consent.
+  vd::CriticalSection lock_;
   int lastResult_ = 0;
   CK_SLOT_ID slots_[kMaxTokens] = {};
   CK_TOKEN_INFO tokenInfos_[kMaxTokens] = {};

@@ -1,7 +1,9 @@
 #include "cert_manager_dlg.h"
 
 #include <commctrl.h>
+#include <process.h>
 
+#include "handles.h"
 #include "important_dlg.h"
 #include "language_manager.h"
 #include "option_dlg.h"
@@ -19,8 +21,7 @@ constexpr int kNotificationSeconds = 10;
 // The shutdown waits this long for the prompt watcher's current round.
 constexpr DWORD kWatcherStopWaitMs = 5000;
 
-// The message boxes and dialogs of the window's thread, but the window itself: Cancel ends each, as Escape
-// would.
+// The message boxes and dialogs of a thread, but the main window itself: Cancel ends each, as Escape would.
 BOOL CALLBACK CancelIfDialog(HWND w, LPARAM window) {
   wchar_t cls[16] = {};
   ::GetClassNameW(w, cls, 16);
@@ -29,10 +30,33 @@ BOOL CALLBACK CancelIfDialog(HWND w, LPARAM window) {
   return TRUE;
 }
 
+// Cancels the dialogs of a thread that may run on another desktop: windows of a desktop are listed only to
+// threads on it, so a fresh thread joins that desktop first.
+struct ForeignThreadDialogs {
+  DWORD thread;
+  HWND keep;
+};
+
+unsigned __stdcall CancelForeignThreadDialogs(void* arg) {
+  const auto* target = static_cast<const ForeignThreadDialogs*>(arg);
+  if (HDESK desktop = ::GetThreadDesktop(target->thread)) ::SetThreadDesktop(desktop);
+  ::EnumThreadWindows(target->thread, CancelIfDialog, reinterpret_cast<LPARAM>(target->keep));
+  return 0;
+}
+
+void CancelDialogsOfThread(DWORD thread, HWND keep) {
+  ForeignThreadDialogs target{thread, keep};
+  UniqueThread worker(
+      reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, CancelForeignThreadDialogs, &target, 0, nullptr)));
+  // The thread only posts; it is waited for because it reads `target`.
+  if (worker) ::WaitForSingleObject(worker.get(), INFINITE);
+}
+
 }  // namespace
 
 CertManagerDlg::CertManagerDlg(UINT instanceMessage, DialogServices services)
     : services_(std::move(services)), instanceMessage_(instanceMessage) {
+  gate_ = services_.gate ? services_.gate : std::make_shared<WindowGate>();
   icon_ = static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_TOKEN), IMAGE_ICON, 0,
                                           0, LR_DEFAULTSIZE | LR_SHARED));
 }
@@ -87,6 +111,16 @@ INT_PTR CertManagerDlg::Dispatch(UINT msg, WPARAM wp, LPARAM lp) {
       return TRUE;
     case kRebuildTreeMessage:
       RebuildTree();
+      return TRUE;
+    case kReplayHeldMessage:
+      ReplayHeld();
+      return TRUE;
+    case kReadAgainMessage:
+      if (!gate_->Closed() && services_.tokens->HasToken(static_cast<unsigned long>(wp)))
+        reads_.Schedule(static_cast<unsigned long>(wp), 1);
+      return TRUE;
+    case kForcedChangesMessage:
+      RunWaitingForcedChanges();
       return TRUE;
     case kDpiChangedMessage: {
       const bool scaled = dpi_.OnDpiChanged(hwnd_, lp);
@@ -143,6 +177,8 @@ BOOL CertManagerDlg::OnInitDialog() {
   tray_.Attach(hwnd_, services_.notificationObserver);
   tree_.Attach(hwnd_);
   reminders_.Attach(hwnd_, services_.popups.get());
+  reads_.Attach(hwnd_, kInsertRetryTimer);
+  reads_.SetFirstDelay(services_.insertRetryDelayMs);
 
   TranslateDialog(hwnd_, IDD_CERTMANAGER);
   ShowBannerForDpi(hwnd_, IDC_BANNER);
@@ -156,44 +192,67 @@ BOOL CertManagerDlg::OnInitDialog() {
   reminders_.OnSettings(false, 0);
   ::SetDlgItemTextW(hwnd_, IDC_SET_NOTIFIER, Text(ui_text::kSetNotifierButton).c_str());
 
-  if (!BindModule()) return TRUE;
+  if (!LoadModule()) return TRUE;
+  return StartTokenWork() ? FALSE : TRUE;  // FALSE: the focus has been set
+}
+
+bool CertManagerDlg::StartTokenWork() {
+  moduleReady_ = true;
   // Tokens read in part at start-up are read again as an insertion's are; the others were there before
   // the window, and are not announced.
   ReadAllTokens();
   for (const TokenView& t : services_.tokens->Snapshot()) announced_.insert(t.key);
-  if (!StartMonitor()) return TRUE;
+  if (!StartMonitor()) return false;
   if (services_.settleDelayMs) ::Sleep(services_.settleDelayMs);
   AddTrayIconUnlessQuiet();
   if (OsVersion().IsWin9x()) tray_.SetBalloon(services_.popups->CreateBalloon(hwnd_));
 
-  if (!worker_.CreateEvents()) return TRUE;
+  if (!worker_.CreateEvents()) return false;
   auto perform = [this](const TokenEventWorker::Event& e) { PerformObjectEvent(e); };
-  if (!worker_.Start(perform, hwnd_, kRebuildTreeMessage)) return TRUE;
+  if (!worker_.Start(perform, hwnd_, kRebuildTreeMessage)) return false;
   if (!OsVersion().IsVistaOrLater()) watcher_.Start();
 
   CentreAndRaise();
   tree_.InitImages();
   RebuildTree();
   ::SetFocus(::GetDlgItem(hwnd_, IDC_CHANGE_PIN));
-  return FALSE;  // the focus has been set
+  return true;
 }
 
 void CertManagerDlg::AddTrayIconUnlessQuiet() {
-  if (services_.tokens->HasAnyToken() && !quiet_) tray_.Add(Text(ui_text::kReadyTip));
+  if (services_.tokens->HasAnyToken() && !quiet_) tray_.Add(ReadyTip());
+}
+
+std::wstring CertManagerDlg::ReadyTip() const {
+  return Text(polling_ ? ui_text::kPollingTip : ui_text::kReadyTip);
 }
 
 void CertManagerDlg::RebuildTree() { tree_.Rebuild(services_.tokens->Snapshot()); }
 
-bool CertManagerDlg::BindModule() {
+bool CertManagerDlg::LoadModule() {
   if (services_.tokens->Load()) return true;
-  ::MessageBoxW(hwnd_, Text(ui_text::kLoadFailed).c_str(), messageCaption_.c_str(), MB_OK | MB_ICONSTOP);
+  // A module whose service is not up yet at logon fails at first: the box says so once, and the module is
+  // tried again, further apart each time, until it answers.
+  // The retries go on while the box waits for the user.
+  ++loadFailures_;
+  if (!gate_->Closed() && hwnd_)
+    ::SetTimer(hwnd_, kLoadRetryTimer, BackoffDelay(services_.loadRetryDelayMs, loadFailures_), nullptr);
   EndWithCancel();
+  if (loadFailures_ == 1 && gate_->MayOpen())
+    ::MessageBoxW(hwnd_, Text(ui_text::kLoadFailed).c_str(), messageCaption_.c_str(), MB_OK | MB_ICONSTOP);
   return false;
+}
+
+void CertManagerDlg::OnLoadRetryTimer() {
+  if (moduleReady_ || !LoadModule()) return;
+  // The start-up's PIN check found no token then: the tokens present now get theirs.
+  if (StartTokenWork()) ::SetTimer(hwnd_, kPinCheckTimer, services_.pinCheckDelayMs, nullptr);
 }
 
 bool CertManagerDlg::StartMonitor() {
   if (services_.tokens->StartMonitor(hwnd_, kTokenEventMessage)) return true;
-  ::MessageBoxW(hwnd_, Text(ui_text::kMonitorFailed).c_str(), messageCaption_.c_str(), MB_OK | MB_ICONSTOP);
+  if (gate_->MayOpen())
+    ::MessageBoxW(hwnd_, Text(ui_text::kMonitorFailed).c_str(), messageCaption_.c_str(), MB_OK | MB_ICONSTOP);
   EndWithCancel();
   return false;
 }
@@ -204,13 +263,7 @@ void CertManagerDlg::EndWithCancel() { ::ShowWindow(hwnd_, SW_HIDE); }
 void CertManagerDlg::OnInstanceMessage(WPARAM command) {
   switch (command) {
     case kInstanceTerminate:
-      if (handlerDepth_ > 1) {
-        terminatePending_ = true;
-        CancelModalCommands();
-        break;
-      }
-      exit_ = true;
-      ::DestroyWindow(hwnd_);
+      RequestTerminate();
       break;
     case kInstanceShow:
       ShowCentred();
@@ -224,10 +277,72 @@ void CertManagerDlg::OnInstanceMessage(WPARAM command) {
   }
 }
 
+void CertManagerDlg::RequestTerminate() {
+  if (!hwnd_) return;
+  gate_->Close();
+  held_.Clear();
+  reads_.Clear();
+  forcedWaiting_.clear();
+  ::KillTimer(hwnd_, kLoadRetryTimer);
+  if (handlerDepth_ > 1) {
+    // Inside a command's modal loop: ending now would unload the module under the command's feet.
+    terminatePending_ = true;
+    CancelModalCommands();
+    return;
+  }
+  exit_ = true;
+  ::DestroyWindow(hwnd_);
+}
+
 void CertManagerDlg::CancelModalCommands() {
   ::EndMenu();
   tokenDialogs_.CancelAll();
   ::EnumThreadWindows(::GetCurrentThreadId(), CancelIfDialog, reinterpret_cast<LPARAM>(hwnd_));
+  // The PIN dialog on the isolated desktop runs on a thread of its own, and so do its message boxes.
+  for (HWND dialog : tokenDialogs_.All()) {
+    const DWORD thread = ::GetWindowThreadProcessId(dialog, nullptr);
+    if (thread && thread != ::GetCurrentThreadId()) CancelDialogsOfThread(thread, dialog);
+  }
+}
+
+bool CertManagerDlg::HoldTimerRound(UINT_PTR id) {
+  if (gate_->Closed()) return true;
+  if (!gate_->Holding() && held_.Empty()) return false;
+  held_.HoldTimer(id);
+  return true;
+}
+
+void CertManagerDlg::RunTimerRound(UINT_PTR id) {
+  switch (id) {
+    case kReminderTimer:
+      reminders_.OnTimer();
+      break;
+    case kPinCheckTimer:
+      OnPinCheckTimer();
+      break;
+    case kInsertRetryTimer:
+      OnInsertRetryTimer();
+      break;
+    default:
+      break;
+  }
+}
+
+void CertManagerDlg::ReplayHeld() {
+  // A replayed item that opens a modal window lets newer messages in: they queue behind what is still held,
+  // and this loop, not a nested one, takes them.
+  if (replaying_) return;
+  replaying_ = true;
+  while (gate_->MayOpen()) {
+    std::optional<HeldWork::Item> item = held_.Next();
+    if (!item) break;
+    if (item->timer)
+      RunTimerRound(item->wp);
+    else
+      HandleTokenEvent(item->wp, item->lp);
+  }
+  replaying_ = false;
+  if (!gate_->Closed()) reads_.Arm();
 }
 
 void CertManagerDlg::OnTimer(UINT_PTR id) {
@@ -245,14 +360,19 @@ void CertManagerDlg::OnTimer(UINT_PTR id) {
       tray_.Remove();
       break;
     case kReminderTimer:
-      reminders_.OnTimer();
+      if (!HoldTimerRound(id)) reminders_.OnTimer();
       break;
     case kPinCheckTimer:
       ::KillTimer(hwnd_, kPinCheckTimer);
-      OnPinCheckTimer();
+      if (!HoldTimerRound(id)) OnPinCheckTimer();
       break;
     case kInsertRetryTimer:
-      OnInsertRetryTimer();
+      ::KillTimer(hwnd_, kInsertRetryTimer);
+      if (!HoldTimerRound(id)) OnInsertRetryTimer();
+      break;
+    case kLoadRetryTimer:
+      ::KillTimer(hwnd_, kLoadRetryTimer);
+      OnLoadRetryTimer();
       break;
     default:
       break;
@@ -260,7 +380,8 @@ void CertManagerDlg::OnTimer(UINT_PTR id) {
 }
 
 void CertManagerDlg::OnStartTimer() {
-  if (!BindModule()) return;
+  // A module that failed to load is tried again by its own timer.
+  if (!moduleReady_ || !LoadModule()) return;
   RebuildTree();
   ::SetFocus(::GetDlgItem(hwnd_, IDC_CHANGE_PIN));
   if (!StartMonitor()) return;
@@ -355,6 +476,7 @@ void CertManagerDlg::OnPaint() {
 
 void CertManagerDlg::OnDestroy() {
   exit_ = true;
+  gate_->Close();
   // The order matters: no event is worked on once the registrations go, and the module is finalised
   // (ending the monitor's wait) only after that.
   worker_.SignalStop();
@@ -365,9 +487,10 @@ void CertManagerDlg::OnDestroy() {
   tray_.Remove();
   tray_.DestroyBalloon();
   worker_.CloseEvents();
-  heldEvents_.clear();
-  pendingReads_.clear();
-  for (UINT_PTR t : {kBusyTimer, kStartTimer, kTrayRemovalTimer, kPinCheckTimer, kInsertRetryTimer})
+  held_.Clear();
+  reads_.Clear();
+  for (UINT_PTR t : std::initializer_list<UINT_PTR>{kBusyTimer, kStartTimer, kTrayRemovalTimer, kPinCheckTimer,
+                                                  kInsertRetryTimer, kLoadRetryTimer})
     ::KillTimer(hwnd_, t);
   reminders_.Release();
   tree_.Release();

@@ -15,8 +15,6 @@ constexpr int kNotificationSeconds = 10;
 // A token whose read fails at insertion is read again; after this many failed reads it is listed with
 // what could be read (and read again still).
 constexpr int kInsertRetries = 3;
-// The pause before the next read doubles with every failed one, up to this many times the first.
-constexpr UINT kMaxRetryFactor = 60;
 
 void Trace(const char* format, unsigned long value) {
   char line[64];
@@ -73,14 +71,22 @@ const ProgressRow* FindProgress(WORD code) {
 void CertManagerDlg::OnTokenEvent(WPARAM wp, LPARAM lp) {
   const WORD code = TokenEventCodeOf(wp);
   const unsigned long key = TokenEventSlotOf(wp);
-  // While the PIN dialog is on the isolated desktop, what an event opens (the expiry warning, another
-  // token's forced change) would open on the home desktop, out of the user's sight, and the run could not
-  // end until it closed. Events wait for the switch back; the pull of the token being changed ends the
-  // dialog at once.
-  if (isolatedRunKey_ && !(code == TOKEN_EVT_REMOVED && key == *isolatedRunKey_)) {
-    heldEvents_.emplace_back(wp, lp);
+  // The program is ending: its shutdown takes every registration out.
+  if (gate_->Closed()) return;
+  // While the PIN dialog is on the isolated desktop, events wait for the switch back; the pull of the token
+  // being changed ends the dialog at once. Events that arrive while held ones wait go behind them, so that
+  // a held removal never lands after a newer insertion.
+  const bool pullOfRunToken = code == TOKEN_EVT_REMOVED && gate_->IsolatedRunKey() == key;
+  if (!pullOfRunToken && (gate_->Holding() || !held_.Empty())) {
+    held_.HoldEvent(wp, lp);
     return;
   }
+  HandleTokenEvent(wp, lp);
+}
+
+void CertManagerDlg::HandleTokenEvent(WPARAM wp, LPARAM lp) {
+  const WORD code = TokenEventCodeOf(wp);
+  const unsigned long key = TokenEventSlotOf(wp);
   switch (code) {
     case TOKEN_EVT_INSERTED:
       OnTokenInserted(key);
@@ -100,6 +106,11 @@ void CertManagerDlg::OnTokenEvent(WPARAM wp, LPARAM lp) {
       for (const TokenView& t : services_.tokens->Snapshot()) {
         if (t.key == key) tree_.SetTokenLabel(key, t.label);
       }
+      return;
+    case kMonitorPollingCode:
+      // Said once: the monitor reports the fall-back once, and the tip stays while the program runs.
+      polling_ = true;
+      if (tray_.Shown()) tray_.SetTip(ReadyTip());
       return;
     default:
       if (FindProgress(code)) OnProgress(code, key, lp);
@@ -136,88 +147,74 @@ void CertManagerDlg::QueueObjectEvent(unsigned long key, WORD code, LPARAM extra
 
 void CertManagerDlg::PerformObjectEvent(const TokenEventWorker::Event& e) {
   auto object = static_cast<unsigned long>(e.extra);
-  if (e.code == TOKEN_EVT_OBJECT_CREATED) services_.tokens->OnObjectCreated(e.key, object);
+  // On the worker's thread (or the window's): a token that could not be read for the event is read again,
+  // which the window schedules.
+  if (e.code == TOKEN_EVT_OBJECT_CREATED && !services_.tokens->OnObjectCreated(e.key, object))
+    ::PostMessageW(hwnd_, kReadAgainMessage, e.key, 0);
   if (e.code == TOKEN_EVT_OBJECT_DESTROYED) services_.tokens->OnObjectDestroyed(e.key, object);
 }
 
 void CertManagerDlg::OnTokenInserted(unsigned long key, int attempt) {
   const TokenRead read = services_.tokens->OnTokenInserted(key, attempt >= kInsertRetries);
-  if (read == TokenRead::kWhole) {
-    pendingReads_.erase(key);
-    ArmReadTimer();
-  } else {
-    ScheduleRead(key, attempt + 1);
-  }
+  if (read == TokenRead::kWhole)
+    reads_.Cancel(key);
+  else
+    reads_.Schedule(key, attempt + 1);
   // A read again tells the user only of a token it listed first: a retry that changed nothing must not
   // keep the tray icon of a token that is gone, nor announce the token twice.
   const bool listed = read != TokenRead::kFailed && services_.tokens->HasToken(key);
-  if (listed && (attempt == 0 || announced_.count(key) == 0)) {
+  if (listed && (attempt == 0 || announced_.count(key) == 0) && !gate_->Closed()) {
     ::KillTimer(hwnd_, kTrayRemovalTimer);
-    if (!tray_.Shown() && !quiet_) tray_.Add(Text(ui_text::kReadyTip));
+    if (!tray_.Shown() && !quiet_) tray_.Add(ReadyTip());
     tray_.ShowNotification(Text(ui_text::kInserted), kNotificationSeconds);
     announced_.insert(key);
-    const unsigned pulls = removals_[key];
     RunForcedPinChangeCheck(key);
-    // Pulled while its PIN was being changed: the token is gone, and so is its reminder.
-    if (removals_[key] != pulls) return;
   }
-  if (attempt == 0) reminders_.AddToken(key);
+  // The insertion's work (the expiry warning, the forced change) lets other events in: a token pulled
+  // meanwhile is no longer listed, and gets no reminder.
+  if (attempt == 0 && !gate_->Closed() && services_.tokens->HasToken(key)) reminders_.AddToken(key);
 }
 
 void CertManagerDlg::ReadAllTokens() {
-  for (unsigned long unread : services_.tokens->EnumerateTokens(false)) ScheduleRead(unread, 1);
-}
-
-void CertManagerDlg::ScheduleRead(unsigned long key, int failedReads) {
-  const UINT first = services_.insertRetryDelayMs;
-  const int doublings = std::min(failedReads - 1, 16);
-  const UINT delay = std::min(first << doublings, first * kMaxRetryFactor);
-  pendingReads_[key] = {failedReads, ::GetTickCount() + delay};
-  ArmReadTimer();
-}
-
-void CertManagerDlg::ArmReadTimer() {
-  ::KillTimer(hwnd_, kInsertRetryTimer);
-  if (pendingReads_.empty()) return;
-  const DWORD now = ::GetTickCount();
-  LONG soonest = LONG_MAX;
-  for (const auto& [key, pending] : pendingReads_)
-    soonest = std::min(soonest, static_cast<LONG>(pending.due - now));
-  ::SetTimer(hwnd_, kInsertRetryTimer, static_cast<UINT>(std::max<LONG>(soonest, USER_TIMER_MINIMUM)), nullptr);
+  const TokenEnumeration e = services_.tokens->EnumerateTokens(false);
+  for (unsigned long unread : e.unread) reads_.Schedule(unread, 1);
+  if (!e.slotsListed) reads_.Schedule(ReadAgainSchedule::kEveryToken, 1);
 }
 
 void CertManagerDlg::OnInsertRetryTimer() {
-  ::KillTimer(hwnd_, kInsertRetryTimer);
   const std::vector<TokenView> before = services_.tokens->Snapshot();
-  const DWORD now = ::GetTickCount();
-  std::vector<std::pair<unsigned long, int>> due;
-  for (const auto& [key, pending] : pendingReads_)
-    if (static_cast<LONG>(pending.due - now) <= 0) due.emplace_back(key, pending.failedReads);
-  for (const auto& [key, failedReads] : due) {
+  for (const auto& [key, failedReads] : reads_.Due()) {
     // A pull while an earlier read announced the token ends its reads (OnTokenRemoved).
-    if (pendingReads_.count(key)) OnTokenInserted(key, failedReads);
+    if (!reads_.Pending(key)) continue;
+    if (key == ReadAgainSchedule::kEveryToken) {
+      reads_.Cancel(key);
+      const TokenEnumeration e = services_.tokens->EnumerateTokens(false);
+      for (unsigned long unread : e.unread) reads_.Schedule(unread, 1);
+      if (!e.slotsListed) reads_.Schedule(key, failedReads + 1);
+      continue;
+    }
+    OnTokenInserted(key, failedReads);
+    // The read's windows may have let a terminate in.
+    if (gate_->Closed()) return;
   }
-  ArmReadTimer();
+  reads_.Arm();
   // Rebuilding loses the selection: only for a list that changed.
   if (services_.tokens->Snapshot() != before) RebuildTree();
 }
 
 void CertManagerDlg::OnIsolatedRun(unsigned long key, bool started) {
   if (started) {
-    isolatedRunKey_ = key;
+    gate_->BeginIsolatedRun(key);
     return;
   }
-  isolatedRunKey_.reset();
-  // Handled in their order once the home desktop is on screen again.
-  for (const auto& [wp, lp] : heldEvents_) ::PostMessageW(hwnd_, kTokenEventMessage, wp, lp);
-  heldEvents_.clear();
+  gate_->EndIsolatedRun();
+  // Carried out in their order once the home desktop is on screen again, before anything newer.
+  if (!held_.Empty()) ::PostMessageW(hwnd_, kReplayHeldMessage, 0, 0);
 }
 
 void CertManagerDlg::OnTokenRemoved(unsigned long key) {
-  pendingReads_.erase(key);
-  ArmReadTimer();
+  reads_.Cancel(key);
   announced_.erase(key);
-  ++removals_[key];
   if (services_.tokens->HasToken(key)) tray_.ShowNotification(Text(ui_text::kRemoved), kNotificationSeconds);
   tokenDialogs_.EndFor(key);
   services_.tokens->OnTokenRemoved(key);
@@ -231,16 +228,31 @@ void CertManagerDlg::OnTokenRemoved(unsigned long key) {
 }
 
 void CertManagerDlg::RunForcedPinChangeCheck(unsigned long key) {
-  if (!services_.tokens->IsPinChangeRequired(key)) return;
+  if (gate_->Closed() || !services_.tokens->IsPinChangeRequired(key)) return;
+  // One change at a time: a token that demands a new PIN while another change is open gets its own as soon
+  // as that one returns.
+  if (pinChanges_ > 0) {
+    if (std::find(forcedWaiting_.begin(), forcedWaiting_.end(), key) == forcedWaiting_.end())
+      forcedWaiting_.push_back(key);
+    return;
+  }
   // A wrong old PIN asks again; anything that goes wrong inside the flow ends the check quietly, since it
   // runs from timers and event handlers that have nobody to report to.
   try {
-    // Until the token is blocked: past the last try the dialog has nothing left to ask.
-    while (ChangePin(key, true) == static_cast<long>(CKR_PIN_INCORRECT) && !PinBlocked(key)) {
+    // Until the token is blocked (past the last try the dialog has nothing left to ask), or the program
+    // is told to end.
+    while (ChangePin(key, true) == static_cast<long>(CKR_PIN_INCORRECT) && !gate_->Closed() && !PinBlocked(key)) {
     }
   } catch (...) {
   }
 }
 
+void CertManagerDlg::RunWaitingForcedChanges() {
+  while (pinChanges_ == 0 && !forcedWaiting_.empty() && gate_->MayOpen()) {
+    const unsigned long key = forcedWaiting_.front();
+    forcedWaiting_.pop_front();
+    if (services_.tokens->HasToken(key)) RunForcedPinChangeCheck(key);
+  }
+}
 
 }  // namespace vd

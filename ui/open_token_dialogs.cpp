@@ -10,6 +10,13 @@ HWND OpenTokenDialogs::Find(Kind kind, unsigned long key) const {
   return it == dialogs.end() ? nullptr : it->second;
 }
 
+std::vector<HWND> OpenTokenDialogs::All() const {
+  std::vector<HWND> all;
+  for (const auto* dialogs : {&pin_, &name_})
+    for (const auto& [key, dialog] : *dialogs) all.push_back(dialog);
+  return all;
+}
+
 void OpenTokenDialogs::EndFor(unsigned long key) {
   for (auto* dialogs : {&pin_, &name_}) {
     auto it = dialogs->find(key);

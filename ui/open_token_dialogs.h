@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <map>
+#include <vector>
 
 namespace vd {
 
@@ -15,6 +16,7 @@ class OpenTokenDialogs {
   void Enter(Kind kind, unsigned long key, HWND dialog) { Of(kind)[key] = dialog; }
   void Leave(Kind kind, unsigned long key) { Of(kind).erase(key); }
   HWND Find(Kind kind, unsigned long key) const;
+  std::vector<HWND> All() const;
   // Tells every dialog open for the token that it went, and forgets them.
   void EndFor(unsigned long key);
   // Cancels every open dialog, as its Cancel button would; they leave as they close.

@@ -60,14 +60,23 @@ bool CertManagerDlg::PinBlocked(unsigned long key) {
 }
 
 long CertManagerDlg::ChangePin(unsigned long key, bool forced) {
+  if (gate_->Closed()) return static_cast<long>(kPinChangeCancelled);
   CK_FUNCTION_LIST* fl = services_.tokens->Functions();
   PinDialogWatch watch;
-  watch.opened = [this, key](HWND dialog) { tokenDialogs_.Enter(OpenTokenDialogs::Kind::ChangePin, key, dialog); };
+  watch.opened = [this, key](HWND dialog) {
+    tokenDialogs_.Enter(OpenTokenDialogs::Kind::ChangePin, key, dialog);
+    // A terminate that came while the dialog was on its way found nothing to cancel.
+    if (gate_->Closed()) ::PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+  };
   watch.closed = [this, key] { tokenDialogs_.Leave(OpenTokenDialogs::Kind::ChangePin, key); };
   watch.isolated = [this, key](bool isolated) { OnIsolatedRun(key, isolated); };
+  ++pinChanges_;
   const CK_RV result = ChangeUserPin(fl, key, forced, watch);
+  --pinChanges_;
+  // Forced changes that came meanwhile run once this one has said how it went, one at a time.
+  if (pinChanges_ == 0 && !forcedWaiting_.empty()) ::PostMessageW(hwnd_, kForcedChangesMessage, 0, 0);
   // A terminate request waits for no answer: the program is about to end.
-  if (result == kPinChangeCancelled || terminatePending_) return static_cast<long>(result);
+  if (result == kPinChangeCancelled || !gate_->MayOpen()) return static_cast<long>(result);
   const std::wstring message = PinChangeMessage(result, [this, key](CK_BYTE* out) { return ReadPinInfo(key, out); });
   ::MessageBoxW(hwnd_, message.c_str(), Text(ui_text::kMessageCaption).c_str(), MB_OK | MB_ICONINFORMATION);
   return static_cast<long>(result);

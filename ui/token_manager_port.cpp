@@ -11,10 +11,11 @@ class TokenManagerPort final : public TokenPort {
   explicit TokenManagerPort(ExpiryPrompt expiryPrompt) { manager_.SetExpiryPrompt(std::move(expiryPrompt)); }
   bool Load() override { return manager_.Load() == CKR_OK; }
   void Unload() override { manager_.Unload(); }
-  std::vector<unsigned long> EnumerateTokens(bool withHomePage) override {
+  TokenEnumeration EnumerateTokens(bool withHomePage) override {
     std::vector<CK_SLOT_ID> unread;
-    manager_.EnumerateTokens(withHomePage, &unread);
-    return {unread.begin(), unread.end()};
+    bool listed = false;
+    manager_.EnumerateTokens(withHomePage, &unread, &listed);
+    return {listed, {unread.begin(), unread.end()}};
   }
   bool StartMonitor(HWND target, UINT message) override { return manager_.StartMonitor(target, message) == CKR_OK; }
   TokenRead OnTokenInserted(unsigned long key, bool lastAttempt) override {
@@ -28,7 +29,9 @@ class TokenManagerPort final : public TokenPort {
     }
   }
   void OnTokenRemoved(unsigned long key) override { manager_.OnTokenRemoved(key); }
-  void OnObjectCreated(unsigned long key, unsigned long object) override { manager_.OnObjectCreated(key, object); }
+  bool OnObjectCreated(unsigned long key, unsigned long object) override {
+    return manager_.OnObjectCreated(key, object);
+  }
   void OnObjectDestroyed(unsigned long key, unsigned long object) override {
     manager_.OnObjectDestroyed(key, object);
   }

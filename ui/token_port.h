@@ -32,6 +32,13 @@ struct TokenView {
   bool operator==(const TokenView&) const = default;
 };
 
+// What reading every present token came to: whether the slot list could be had at all (else nothing
+// changed, and the window reads all again later), and the tokens that could not be read whole.
+struct TokenEnumeration {
+  bool slotsListed = true;
+  std::vector<unsigned long> unread;
+};
+
 // What reading an inserted token came to: read whole (also when there was no token to take), listed with
 // what could be read but to be read again, or not listed and to be read again.
 enum class TokenRead { kWhole, kPartly, kFailed };
@@ -41,13 +48,14 @@ class TokenPort {
   virtual ~TokenPort() = default;
   virtual bool Load() = 0;  // true when the module is bound (also when it already was)
   virtual void Unload() = 0;
-  // The present tokens that could not be read whole: the window reads them again as it does at insertion.
-  virtual std::vector<unsigned long> EnumerateTokens(bool withHomePage) = 0;
+  // The window reads the tokens not read whole again as it does at insertion.
+  virtual TokenEnumeration EnumerateTokens(bool withHomePage) = 0;
   virtual bool StartMonitor(HWND target, UINT message) = 0;
   // `lastAttempt`: a read that fails partway lists what it got.
   virtual TokenRead OnTokenInserted(unsigned long key, bool lastAttempt) = 0;
   virtual void OnTokenRemoved(unsigned long key) = 0;
-  virtual void OnObjectCreated(unsigned long key, unsigned long object) = 0;
+  // False when the token could not be read for it: the window reads the token again.
+  virtual bool OnObjectCreated(unsigned long key, unsigned long object) = 0;
   virtual void OnObjectDestroyed(unsigned long key, unsigned long object) = 0;
   virtual void RefreshLabel(unsigned long key) = 0;
   virtual bool IsPinChangeRequired(unsigned long key) = 0;

@@ -95,6 +95,14 @@ void TrayIcon::Add(const std::wstring& tip) {
   }
 }
 
+void TrayIcon::SetTip(const std::wstring& tip) {
+  if (!shown_) return;
+  NOTIFYICONDATAW nid = TrayRecord(owner_);
+  nid.uFlags = NIF_TIP;
+  CopyCut(nid.szTip, tip);
+  ::Shell_NotifyIconW(NIM_MODIFY, &nid);
+}
+
 void TrayIcon::Remove() {
   NOTIFYICONDATAW nid = TrayRecord(owner_);
   ::Shell_NotifyIconW(NIM_DELETE, &nid);

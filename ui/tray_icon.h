@@ -25,6 +25,8 @@ class TrayIcon {
   bool HasBalloon() const { return balloon_ != nullptr; }
 
   void Add(const std::wstring& tip);
+  // A new tip for the icon shown.
+  void SetTip(const std::wstring& tip);
   void Remove();
   bool Shown() const { return shown_; }
   int State() const { return state_; }

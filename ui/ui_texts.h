@@ -11,6 +11,7 @@
   X(kSetNotifierButton, 200115, L"&Set Notifier")                                                             \
   X(kReadyTip, 11000, L"Certificate Register is ready")                                                       \
   X(kReadyTipAfterShellRestart, 11000, L"Certificate Manager is ready")                                       \
+  X(kPollingTip, 11003, L"Certificate Register is ready (watching the tokens by polling)")                    \
   X(kLoadFailed, 11001, L"Failed to load PKCS#11 library, please check your installation")                    \
   X(kMonitorFailed, 11002, L"Can not start USBKey monitor, the certificate register works unperfectly")       \
   X(kInserted, 10000, L"USBKey is inserted!")                                                                 \

@@ -26,7 +26,8 @@ std::atomic<long> g_liveObjects{0};
 std::atomic<long> g_allocations{0};
 std::string g_lastException;
 std::string g_pageOrigin = "http://127.0.0.1";
-OriginStyle g_originStyle = OriginStyle::kOrigin;
+OriginStyle g_originStyle = OriginStyle::kDocumentOrigin;
+std::string g_scriptOrigin;
 
 void* MemAlloc(uint32_t size) {
   void* p = std::malloc(size ? size : 1);
@@ -186,7 +187,7 @@ bool LocationHas(NPObject*, NPIdentifier name) {
   if (!IdentifierIsString(name)) return false;
   const std::string& n = static_cast<IdentifierEntry*>(name)->name;
   std::lock_guard<std::mutex> hold(g_lock);
-  if (n == "origin") return g_originStyle == OriginStyle::kOrigin;
+  if (n == "origin") return g_originStyle == OriginStyle::kOrigin || g_originStyle == OriginStyle::kDocumentOrigin;
   return n == "protocol" || n == "host";
 }
 
@@ -196,7 +197,7 @@ bool LocationGet(NPObject* obj, NPIdentifier name, NPVariant* result) {
   std::string origin;
   {
     std::lock_guard<std::mutex> hold(g_lock);
-    origin = g_pageOrigin;
+    origin = g_scriptOrigin.empty() ? g_pageOrigin : g_scriptOrigin;
   }
   const size_t sep = origin.find("//");
   if (n == "origin")
@@ -228,6 +229,19 @@ NPClass g_windowClass = {NP_CLASS_STRUCT_VERSION_CTOR, nullptr, nullptr, nullptr
                          WindowHas, WindowGet, nullptr, nullptr, nullptr, nullptr};
 
 NPError GetValue(NPP npp, NPNVariable variable, void* value) {
+  if (variable == NPNVdocumentOrigin && value) {
+    std::string origin;
+    {
+      std::lock_guard<std::mutex> hold(g_lock);
+      if (g_originStyle != OriginStyle::kDocumentOrigin) return NPERR_GENERIC_ERROR;
+      origin = g_pageOrigin;
+    }
+    auto* text = static_cast<char*>(MemAlloc(static_cast<uint32_t>(origin.size() + 1)));
+    if (!text) return NPERR_OUT_OF_MEMORY_ERROR;
+    std::memcpy(text, origin.c_str(), origin.size() + 1);
+    *static_cast<char**>(value) = text;
+    return NPERR_NO_ERROR;
+  }
   if (variable != NPNVWindowNPObject || !value) return NPERR_GENERIC_ERROR;
   {
     std::lock_guard<std::mutex> hold(g_lock);
@@ -315,6 +329,11 @@ void SetPageOrigin(const std::string& origin, OriginStyle style) {
   std::lock_guard<std::mutex> hold(g_lock);
   g_pageOrigin = origin;
   g_originStyle = style;
+}
+
+void SetScriptOrigin(const std::string& origin) {
+  std::lock_guard<std::mutex> hold(g_lock);
+  g_scriptOrigin = origin;
 }
 
 void ReleaseVariant(NPVariant* v) {

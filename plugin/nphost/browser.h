@@ -18,13 +18,15 @@ long OutstandingAllocations();
 // The last text a plug-in passed to setexception.
 std::string LastException();
 
-// How the stand-in's page answers a plug-in that asks for its window (NPNVWindowNPObject) to learn where
-// it lives: window.location with an `origin`, a location of an older browser with only `protocol` and
-// `host`, or no window at all.
-enum class OriginStyle { kOrigin, kProtocolAndHost, kNoWindow };
-// The page's origin, e.g. "https://bank.example:8443"; "http://127.0.0.1" until set. Applies to every
-// instance from the next question on.
-void SetPageOrigin(const std::string& origin, OriginStyle style = OriginStyle::kOrigin);
+// How the stand-in tells a plug-in where its page lives: NPNVdocumentOrigin (and a window as below), or
+// only through its window (NPNVWindowNPObject): window.location with an `origin`, a location of an older
+// browser with only `protocol` and `host`, or no window at all.
+enum class OriginStyle { kDocumentOrigin, kOrigin, kProtocolAndHost, kNoWindow };
+// The page's origin, e.g. "https://bank.example:8443"; "http://127.0.0.1" with kDocumentOrigin until set.
+// Applies to every instance from the next question on.
+void SetPageOrigin(const std::string& origin, OriginStyle style = OriginStyle::kDocumentOrigin);
+// What the page's script makes window.location say, when it is not the page's origin ("": the origin).
+void SetScriptOrigin(const std::string& origin);
 
 // Same as the table's getstringidentifier: equal names give equal identifiers.
 NPIdentifier Identifier(const char* name);

@@ -244,4 +244,56 @@ TEST_F(VardeckE2E, InstanceMutexThatCannotBeMadeStopsAStartButNotATermination) {
   }
 }
 
+// What generic modules and busy tokens do, each through tokenctl (rules set before the start or while the
+// program runs): the user's certificate still reaches MY, the load-failure box shows at most once, and
+// "-t" takes the entry out again.
+TEST_F(VardeckE2E, CertificatesReachMyDespiteTheModulesHabits) {
+  const std::wstring sign = L"\"" + vdtest::TestCert(L"sign.der") + L"\"";
+  const std::wstring enc = L"\"" + vdtest::TestCert(L"enc.der") + L"\"";
+  struct Row {
+    const char* what;
+    std::vector<std::wstring> before, running;
+    const wchar_t* cert;  // what must reach MY
+    size_t boxes;
+  } rows[] = {
+      {"C_Initialize fails at logon",
+       {L"insert 1", L"add-cert 1 " + sign, L"fail C_Initialize CKR_DEVICE_ERROR --times 2"}, {}, L"sign.der", 1},
+      {"a token arrives between the count and the list",
+       {L"insert 1", L"add-cert 1 " + sign, L"fail C_GetSlotList CKR_BUFFER_TOO_SMALL --after 1 --times 1"}, {},
+       L"sign.der", 0},
+      {"a certificate without the container attribute", {L"insert 1", L"add-cert 1 " + sign + L" --no-container"},
+       {}, L"sign.der", 0},
+      {"an object event that meets a failing call", {L"insert 1"},
+       {L"fail C_GetAttributeValue CKR_DEVICE_ERROR --times 1", L"add-cert 1 " + enc}, L"enc.der", 0},
+      {"an event wait that keeps failing", {L"insert 3", L"add-cert 3 " + sign, L"remove 3"},
+       {L"fail E_WaitForEvent CKR_FUNCTION_NOT_SUPPORTED", L"event 1 0", L"insert 3"}, L"sign.der", 0},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    vdtest::ScopedSimTokenDir sim;
+    const std::wstring sha1 = vdtest::Sha1OfFile(vdtest::TestCert(r.cert));
+    for (const std::wstring& c : r.before) ASSERT_TRUE(vdtest::TokenctlSucceeds(c));
+    VardeckProcess p(L"");
+    ASSERT_NE(p.WaitMainWindow(15000), nullptr);
+    for (const std::wstring& c : r.running) ASSERT_TRUE(vdtest::TokenctlSucceeds(c));
+    size_t boxes = 0;
+    const bool filed = vdtest::PumpUntil(
+        [&] {
+          HWND box = vdtest::FindProcessWindow(p.Pid(), L"#32770", L"Certificate Manager");
+          if (box && ::IsWindowVisible(box)) {
+            ++boxes;
+            ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+            vdtest::PumpUntil([&] { return !::IsWindowVisible(box); }, 5000);
+          }
+          return vdtest::StoreHas(L"MY", sha1);
+        },
+        20000);
+    EXPECT_TRUE(filed);
+    EXPECT_EQ(boxes, r.boxes);
+    vdtest::RequestTermination();
+    EXPECT_TRUE(p.WaitExit(15000));
+    EXPECT_FALSE(vdtest::StoreHas(L"MY", sha1));
+  }
+}
+
 }  // namespace

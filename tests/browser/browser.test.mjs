@@ -61,7 +61,11 @@ describe(`window.lumora in ${BROWSER} through the native messaging host`, () => 
 
   before(async () => {
     [listed, unlisted, listedToo] = await rig.serve(3);
-    rig.setTrustedOrigins([listed, listedToo, 'https://bank.example']);
+    // Entries the host drops cost only themselves: every listed page below still gets window.lumora.
+    // http://127.0.0.1 is nphost's page, and lists the pages' host on its default port: in Chromium its
+    // scripts then reach every port of it, the unlisted page's too.
+    rig.setTrustedOrigins(['htps://typo.example', listed, 'http://bank.example:99999', listedToo, 'http://[::1',
+                           'https://bank.example', 'http://127.0.0.1']);
     rig.installHost();
     await rig.launch(listed);
   });
@@ -142,7 +146,7 @@ describe(`window.lumora in ${BROWSER} through the native messaging host`, () => 
     await page.close();
   });
 
-  test('an unlisted page has no window.lumora, and what it posts reaches nothing', async () => {
+  test('an unlisted page, on another port of a listed host, has no window.lumora, hears nothing, and what it posts reaches nothing', async () => {
     const hosts = rig.hostPids().length;
     const page = await rig.visit(`${unlisted}/?manual`);
     await page.evaluate(() => {
@@ -153,6 +157,11 @@ describe(`window.lumora in ${BROWSER} through the native messaging host`, () => 
     // A listed page opened after it is ready; by then the unlisted one would have been told it may call.
     const ready = await rig.open(listed);
     assert.equal(await page.evaluate(() => typeof window.lumora), 'undefined');
+    // A forged "you are listed" brings nothing either.
+    await page.evaluate(() => window.postMessage({ channel: 'lumora-listed' }, '*'));
+    await (await rig.open(listed)).close();
+    assert.equal(await page.evaluate(() => typeof window.lumora), 'undefined');
+    assert.deepEqual(await page.evaluate(() => window.lumoraHeard.filter((m) => !['lumora-request', 'lumora-listed'].includes(m && m.channel))), []);
     assert.equal(await page.evaluate(() => document.getElementById('status').textContent),
                  'Waiting for the Certificate Manager extension…');
     assert.equal(rig.hostPids().length, hosts, 'no host was started');
@@ -259,20 +268,46 @@ describe(`window.lumora in ${BROWSER} through the native messaging host`, () => 
     for (const tab of [flood, other, stranger]) await tab.close();
   });
 
-  test('InitKey from a listed page asks the user: cancelled keeps the token, confirmed erases it', async () => {
+  test('a tab closed while its question is open takes the question with it, and nothing is erased', async () => {
+    rig.tokenctl('reset');
+    rig.tokenctl('insert', '1', '--serial', SERIAL, '--label', 'Bank Token');
+    const page = await rig.open(listed);
+    const watcher = rig.runAsync('host_erase_answer.exe', ['watch', '30000']);
+    await page.evaluate((serial) => { window.lumora.InitKey(serial).catch(() => {}); }, SERIAL);
+    await rig.untilQuestionShows();
+    await page.close();
+    const seen = await watcher;
+    assert.equal(seen.status, 0, `the question went with its tab (${seen.status} ${seen.stderr})`);
+    assert.match(tokenList(), /label="Bank Token"/);
+  });
+
+  test('InitKey asks the user, one question at a time, while other tabs are answered; a cancel keeps the token and the page off for a while, a confirmation erases it', async () => {
     rig.tokenctl('reset');
     rig.tokenctl('insert', '1', '--serial', SERIAL, '--label', 'Bank Token', '--pin', '135790');
     rig.tokenctl('add-cert', '1', certFile('sign.der'));
-    const page = await rig.open(listed);
-    for (const answer of ['cancel', 'erase']) {
-      const user = rig.runAsync('host_erase_answer.exe', [answer, '30000']);
-      const result = await call(page, 'InitKey', SERIAL);
+    const other = await rig.open(listed);
+    for (const [answer, origin] of [['cancel', listedToo], ['erase', listed]]) {
+      const page = answer === 'cancel' ? await rig.open(origin) : other;
+      let user = answer === 'erase' ? rig.runAsync('host_erase_answer.exe', [answer, '30000']) : null;
+      const asking = call(page, 'InitKey', SERIAL);
+      if (answer === 'cancel') {
+        await rig.untilQuestionShows();
+        // While the question is open: another tab's reads are answered, and its InitKey refused at once.
+        for (const [method, result] of [['GetKeyCount', 1], ['InitKey', 4099]]) {
+          const started = Date.now();
+          assert.deepEqual(await call(other, method, ...(method === 'InitKey' ? [SERIAL] : [])), { result }, method);
+          assert.ok(Date.now() - started < PROMPTLY_MS, `${method} answered after ${Date.now() - started} ms`);
+        }
+        user = rig.runAsync('host_erase_answer.exe', [answer, '30000']);
+      }
+      const result = await asking;
       const seen = await user;
       assert.equal(seen.status, 0, `${answer}: the question was shown (${seen.stderr})`);
       const question = JSON.parse(seen.stdout);
       assert.equal(question.request,
-                   `The page ${listed} asks to re-initialise the token "Bank Token" (serial number ${SERIAL}).`);
+                   `The page ${origin} asks to re-initialise the token "Bank Token" (serial number ${SERIAL}).`);
       assert.match(question.warning, /Every certificate and key on the token will be erased/);
+      assert.doesNotMatch(question.erase, /&/, 'no mnemonic on the Erase button');
       assert.equal(question.defaultButton, 'cancel');
       assert.equal(question.topmost, true);
       const state = tokenList();
@@ -281,6 +316,11 @@ describe(`window.lumora in ${BROWSER} through the native messaging host`, () => 
         assert.match(state, /label="Bank Token"/);
         assert.match(state, /class=certificate/);
         assert.equal(rig.run('host_pin_check.exe', ['1', '135790']).status, 0, 'the PIN is unchanged');
+        // The page whose question was cancelled is refused at once, without a question.
+        const started = Date.now();
+        assert.deepEqual(await call(page, 'InitKey', SERIAL), { result: 4099 });
+        assert.ok(Date.now() - started < PROMPTLY_MS);
+        await page.close();
       } else {
         assert.deepEqual(result, { result: 0 });
         assert.doesNotMatch(state, /label="Bank Token"/);
@@ -288,7 +328,7 @@ describe(`window.lumora in ${BROWSER} through the native messaging host`, () => 
         assert.equal(rig.run('host_pin_check.exe', ['1', '246802']).status, 0, 'the default PIN opens it');
       }
     }
-    await page.close();
+    await other.close();
   });
 
   test('a host killed while calls are in flight rejects them all within seconds, and the next call starts it again', async () => {

@@ -150,6 +150,12 @@ export class Rig {
     if (origins !== null && r.status !== 0) throw new Error('reg add failed: ' + r.stderr);
   }
 
+  // Resolves once an erase question is on the screen (it is left as it is).
+  async untilQuestionShows() {
+    const r = await this.runAsync('host_erase_answer.exe', ['seen', '20000']);
+    if (r.status !== 0) throw new Error(`no erase question showed (${r.status} ${r.stderr})`);
+  }
+
   // The same as run(), without blocking: for a tool that must act while the browser waits.
   runAsync(exe, args, timeout = 60000) {
     return new Promise((resolve) => {

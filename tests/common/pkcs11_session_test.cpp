@@ -1,7 +1,9 @@
 // The session and search owners against a function list that records what the module was asked.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pkcs11_session.h"
@@ -11,6 +13,7 @@ namespace {
 std::vector<std::string> g_calls;
 CK_RV g_openResult = CKR_OK;
 CK_RV g_initResult = CKR_OK;
+CK_RV g_closeResult = CKR_OK;  // the first close's answer; a second close succeeds
 
 CK_RV OpenSession(CK_SLOT_ID slot, CK_FLAGS flags, void*, CK_NOTIFY, CK_SESSION_HANDLE* h) {
   g_calls.push_back("open " + std::to_string(slot) + (flags == (CKF_SERIAL_SESSION | CKF_RW_SESSION) ? " rw" : " ?"));
@@ -19,7 +22,7 @@ CK_RV OpenSession(CK_SLOT_ID slot, CK_FLAGS flags, void*, CK_NOTIFY, CK_SESSION_
 }
 CK_RV CloseSession(CK_SESSION_HANDLE h) {
   g_calls.push_back("close " + std::to_string(h));
-  return CKR_OK;
+  return std::exchange(g_closeResult, CKR_OK);
 }
 CK_RV FindInit(CK_SESSION_HANDLE h, CK_ATTRIBUTE*, CK_ULONG n) {
   g_calls.push_back("init " + std::to_string(h) + " " + std::to_string(n));
@@ -102,6 +105,31 @@ TEST(Pkcs11Owners, FailuresLeaveNothingToClose) {
   }
   g_initResult = CKR_OK;
   EXPECT_EQ(g_calls, (Calls{"open 3 rw", "open 4 rw", "init 44 0", "close 44"})) << "no final without a search";
+}
+
+// A module that reuses handle numbers may have given a dropped handle to another session already: only a
+// failure that may pass is worth a second close.
+TEST(Pkcs11Owners, SecondCloseOnlyAfterAFailureThatMayPass) {
+  CK_FUNCTION_LIST f = Functions();
+  const struct {
+    CK_RV first;
+    CK_RV result;
+    int closes;
+  } rows[] = {
+      {CKR_DEVICE_REMOVED, CKR_DEVICE_REMOVED, 1},
+      {CKR_SESSION_CLOSED, CKR_SESSION_CLOSED, 1},
+      {CKR_SESSION_HANDLE_INVALID, CKR_SESSION_HANDLE_INVALID, 1},
+      {CKR_DEVICE_ERROR, CKR_OK, 2},
+      {CKR_GENERAL_ERROR, CKR_OK, 2},
+  };
+  for (const auto& r : rows) {
+    g_calls.clear();
+    vd::Pkcs11Session s;
+    ASSERT_EQ(s.Open(&f, 5), CKR_OK);
+    g_closeResult = r.first;
+    EXPECT_EQ(s.Close(), r.result) << std::hex << r.first;
+    EXPECT_EQ(std::count(g_calls.begin(), g_calls.end(), "close 45"), r.closes) << std::hex << r.first;
+  }
 }
 
 }  // namespace

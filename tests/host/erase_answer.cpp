@@ -1,6 +1,8 @@
-// A test tool of the browser tests: host_erase_answer.exe erase|cancel [MS] waits up to MS (default 20000)
-// for the erase question of any process, presses the button, and prints what the question showed as one
-// line of JSON (UTF-8). Exit 0 when a question was answered, 1 when none appeared, 2 for a bad command line.
+// A test tool of the browser tests: host_erase_answer.exe erase|cancel|watch|seen [MS] waits up to MS
+// (default 20000) for the erase question of any process, clicks the button (watch: clicks nothing and
+// waits up to MS more for the question to go by itself; seen: returns at once), and prints what the question showed as one line of JSON
+// (UTF-8). Exit 0 when a question was answered (or went), 1 when none appeared, 2 for a bad command line,
+// 3 when a watched question stayed.
 #include <windows.h>
 
 #include <cstdio>
@@ -13,9 +15,15 @@
 #include "text.h"
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc < 2 || (std::wcscmp(argv[1], L"erase") != 0 && std::wcscmp(argv[1], L"cancel") != 0)) return 2;
+  if (argc < 2) return 2;
+  const std::wstring mode = argv[1];
+  if (mode != L"erase" && mode != L"cancel" && mode != L"watch" && mode != L"seen") return 2;
   const DWORD timeout = argc > 2 ? static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)) : 20000;
-  const auto seen = vdtest::AnswerEraseDialog(std::wcscmp(argv[1], L"erase") == 0, timeout);
+  bool gone = true;
+  const bool watching = mode == L"watch" || mode == L"seen";
+  const auto seen = watching ? vdtest::WatchEraseDialog(timeout, mode == L"watch" ? timeout : 0, &gone)
+                             : vdtest::AnswerEraseDialog(mode == L"erase", timeout);
+  if (mode == L"seen") gone = true;
   if (!seen) return 1;
   const nlohmann::json line = {
       {"title", vd::WideToUtf8(seen->title)},
@@ -28,5 +36,5 @@ int wmain(int argc, wchar_t** argv) {
       {"defaultButton", seen->defaultButton == IDCANCEL ? "cancel" : seen->defaultButton == IDOK ? "erase" : "none"},
   };
   std::printf("%s\n", line.dump().c_str());
-  return 0;
+  return gone ? 0 : 3;
 }

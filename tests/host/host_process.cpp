@@ -36,12 +36,20 @@ HostProcess::HostProcess(const std::wstring& args) {
   reader_ = std::thread([this] {
     char buf[65536];
     DWORD got = 0;
-    while (::ReadFile(output_pipe_.get(), buf, sizeof buf, &got, nullptr) && got > 0) output_.append(buf, got);
+    while (::ReadFile(output_pipe_.get(), buf, sizeof buf, &got, nullptr) && got > 0) {
+      std::lock_guard<std::mutex> hold(outputLock_);
+      output_.append(buf, got);
+    }
   });
 }
 
 HostProcess::~HostProcess() {
   if (process_) WaitExit(10000);
+}
+
+std::string HostProcess::OutputSoFar() {
+  std::lock_guard<std::mutex> hold(outputLock_);
+  return output_;
 }
 
 bool HostProcess::Write(const std::string& bytes) {

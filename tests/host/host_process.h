@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <mutex>
 #include <thread>
 
 #include "handles.h"
@@ -26,12 +27,15 @@ class HostProcess {
   DWORD WaitExit(DWORD timeoutMs);
   // Everything the child wrote, once it has exited.
   const std::string& output() const { return output_; }
+  // What the child has written so far, while it runs.
+  std::string OutputSoFar();
 
  private:
   vd::UniqueKernelHandle process_;
   vd::UniqueFile input_;   // our end of the child's standard input
   vd::UniqueFile output_pipe_;
   std::thread reader_;
+  std::mutex outputLock_;
   std::string output_;
 };
 

@@ -133,3 +133,29 @@ TEST(HostInstallTest, InstalledListAsTheInstallerWritesIt) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every program and library we ship names its execution level: a 32-bit program without one runs with
+// registry virtualisation on Windows, where a per-user copy of HKLM\Software (the list of trusted origins)
+// takes precedence over the machine's. The token module is the vendor's, not ours.
+TEST(HostInstallTest, EveryShippedBinaryCarriesAManifest) {
+  const struct {
+    const wchar_t* file;
+    WORD id;  // 1 for a program, 2 for a library
+  } rows[] = {{L"vardeck.exe", 1}, {L"lumora_host.exe", 1}, {L"npLumora.dll", 2}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(vd::WideToUtf8(row.file));
+    HMODULE image = ::LoadLibraryExW((vdtest::BinDir() + row.file).c_str(), nullptr,
+                                     LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(image, nullptr);
+    HRSRC found = ::FindResourceW(image, MAKEINTRESOURCEW(row.id), MAKEINTRESOURCEW(24));
+    HGLOBAL loaded = found ? ::LoadResource(image, found) : nullptr;
+    const char* data = loaded ? static_cast<const char*>(::LockResource(loaded)) : nullptr;
+    const std::string manifest = data ? std::string(data, ::SizeofResource(image, found)) : std::string();
+    ::FreeLibrary(image);
+    EXPECT_NE(manifest.find("<requestedExecutionLevel level=\"asInvoker\""), std::string::npos) << manifest;
+  }
+}
+
+}  // namespace

@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "erase_dialog.h"
 #include "frames.h"
 #include "host_process.h"
 #include "testsupport.h"
@@ -27,8 +28,36 @@ std::string Le32(uint32_t n) {
 
 std::string Frame(const json& request) { return host::EncodeFrame(request.dump()); }
 
-json Ask(int id, const char* method, const json& params = json::array()) {
-  return {{"id", id}, {"method", method}, {"params", params}, {"origin", kBank}};
+json Ask(int id, const char* method, const json& params = json::array(), const char* origin = kBank) {
+  return {{"id", id}, {"method", method}, {"params", params}, {"origin", origin}};
+}
+
+// The frames of a running host's output so far.
+std::vector<json> FramesSoFar(hosttest::HostProcess& host) {
+  const std::string output = host.OutputSoFar();
+  size_t at = 0;
+  host::ByteReader read = [&](char* buffer, size_t size) {
+    size_t n = std::min(size, output.size() - at);
+    std::memcpy(buffer, output.data() + at, n);
+    at += n;
+    return n;
+  };
+  std::vector<json> frames;
+  std::string payload;
+  while (host::ReadFrame(read, &payload) == host::FrameStatus::kFrame) frames.push_back(json::parse(payload, nullptr, false));
+  return frames;
+}
+
+// Waits for the running host's answer to `id` (not an event); null when none came in time.
+json AnswerTo(hosttest::HostProcess& host, int id, DWORD timeoutMs = 20000) {
+  json found;
+  vdtest::PumpUntil([&] {
+    for (const json& f : FramesSoFar(host)) {
+      if (!f.contains("event") && f.value("id", json()) == id) found = f;
+    }
+    return !found.is_null();
+  }, timeoutMs);
+  return found;
 }
 
 // The answers after the list the host sends first, which must name `origins`.
@@ -143,6 +172,71 @@ TEST_F(HostProcessTest, LengthsAndTextsHoldingLineEndsAndControlZPassUnchanged) 
   EXPECT_EQ(host.WaitExit(kPromptly), 0u);
   EXPECT_EQ(Summary(Answers(host.output())),
             (std::vector<std::string>{"1 1", "null error", "2 error", "3 error", "4 1"}));
+}
+
+// The host's question takes no typing or early click as an answer; each attack from a page of its own, as
+// a cancelled question keeps its page's InitKey off for a while.
+TEST_F(HostProcessTest, StrayKeysAndEarlyClicksNeverErase) {
+  const std::vector<vdtest::EraseAttack>& attacks = vdtest::EraseAttacks();
+  std::vector<std::wstring> pages = {L"https://deliberate.example"};
+  for (size_t i = 0; i < attacks.size(); ++i) pages.push_back(L"https://attack" + std::to_wstring(i) + L".example");
+  ASSERT_TRUE(list_.SetList(pages));
+  hosttest::HostProcess host;
+  ASSERT_TRUE(host.started());
+  for (size_t i = 0; i < attacks.size(); ++i) {
+    SCOPED_TRACE(attacks[i].what);
+    const std::string origin = vd::WideToUtf8(pages[i + 1]);
+    ASSERT_TRUE(host.Write(Frame(Ask(static_cast<int>(i), "InitKey", {"ABCDEF123456"}, origin.c_str()))));
+    const vdtest::AttackOutcome outcome = vdtest::AttackEraseDialog(attacks[i], 20000);
+    EXPECT_TRUE(outcome.asked);
+    EXPECT_TRUE(outcome.stillAsking);
+    EXPECT_EQ(AnswerTo(host, static_cast<int>(i)).value("result", json()), 4099);
+  }
+  EXPECT_NE(vdtest::Tokenctl(L"list").find("Opalix Token"), std::string::npos);
+  ASSERT_TRUE(host.Write(Frame(Ask(100, "InitKey", {"ABCDEF123456"}, "https://deliberate.example"))));
+  EXPECT_TRUE(vdtest::ClickEraseAfter(1500, 20000));
+  EXPECT_EQ(AnswerTo(host, 100).value("result", json()), 0);
+  EXPECT_EQ(vdtest::Tokenctl(L"list").find("Opalix Token"), std::string::npos);
+  host.CloseInput();
+  EXPECT_EQ(host.WaitExit(kPromptly), 0u);
+}
+
+// While a question is open the host answers every other frame at once: another page's InitKey is refused,
+// reads are answered, a frame nested too deep is refused by its id. After the user cancels, that page's
+// InitKey is refused at once; a withdrawn call is answered 4099 and erases nothing.
+TEST_F(HostProcessTest, AnswersWhileItAsksAndOneQuestionAtATime) {
+  ASSERT_TRUE(list_.SetList({L"https://first.example", L"https://second.example", L"https://third.example"}));
+  hosttest::HostProcess host;
+  ASSERT_TRUE(host.started());
+  ASSERT_TRUE(host.Write(Frame(Ask(1, "InitKey", {"ABCDEF123456"}, "https://first.example"))));
+  std::string deep = R"({"id":4,"method":"GetKeyCount","origin":"https://first.example","params":)";
+  deep += std::string(20000, '[') + std::string(20000, ']') + "}";
+  const auto asked = vdtest::AnswerEraseDialog(false, 20000, [&] {
+    ASSERT_TRUE(host.Write(Frame(Ask(2, "InitKey", {"ABCDEF123456"}, "https://second.example")) +
+                           Frame(Ask(3, "GetKeyCount", json::array(), "https://second.example")) + host::EncodeFrame(deep)));
+    EXPECT_EQ(AnswerTo(host, 2).value("result", json()), 4099);
+    EXPECT_EQ(AnswerTo(host, 3).value("result", json()), 1);
+    EXPECT_EQ(AnswerTo(host, 4).value("error", ""), "the request is nested deeper than 32 levels");
+  });
+  ASSERT_TRUE(asked.has_value());
+  EXPECT_EQ(AnswerTo(host, 1).value("result", json()), 4099);
+  const std::vector<json> frames = FramesSoFar(host);
+  EXPECT_NE(std::find(frames.begin(), frames.end(), json{{"event", "asking"}, {"id", 1}}), frames.end());
+
+  ASSERT_TRUE(host.Write(Frame(Ask(5, "InitKey", {"ABCDEF123456"}, "https://first.example"))));
+  EXPECT_EQ(AnswerTo(host, 5).value("result", json()), 4099);
+  ASSERT_TRUE(host.Write(Frame(Ask(6, "InitKey", {"ABCDEF123456"}, "https://third.example"))));
+  vdtest::EraseDialogAnswerer user(true);  // would erase, had the call not been withdrawn first
+  ASSERT_TRUE(vdtest::PumpUntil([&] {
+    const std::vector<json> now = FramesSoFar(host);
+    return std::find(now.begin(), now.end(), json{{"event", "asking"}, {"id", 6}}) != now.end();
+  }, 20000));
+  ASSERT_TRUE(host.Write(Frame({{"id", 7}, {"method", "Withdraw"}, {"params", {6}}})));
+  EXPECT_EQ(AnswerTo(host, 7).value("result", json()), true);
+  EXPECT_EQ(AnswerTo(host, 6).value("result", json()), 4099);
+  host.CloseInput();
+  EXPECT_EQ(host.WaitExit(kPromptly), 0u);
+  EXPECT_NE(vdtest::Tokenctl(L"list").find("Opalix Token"), std::string::npos);
 }
 
 TEST_F(HostProcessTest, WithoutAListEveryOriginIsRefused) {

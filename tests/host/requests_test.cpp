@@ -44,7 +44,7 @@ class RequestTest : public ::testing::Test {
                                   ++listReads_;
                                   return tq::TrustedOrigins::FromText(L"https://bank.example\nhttp://127.0.0.1:8080");
                                 },
-                                [this](const std::string& origin) -> tq::EraseConsent {
+                                [this](const std::string& origin, const tq::QuestionControl&) -> tq::EraseConsent {
                                   return [this, origin](const tq::EraseCandidate& c) {
                                     asked_.push_back(origin + " " + c.label + " " + c.serial);
                                     return userErases_;

@@ -22,6 +22,8 @@ class NphostCliTest : public ::testing::Test {
 };
 
 TEST_F(NphostCliTest, PrintsEachKindOfResult) {
+  hosttest::ScopedTrustedOrigins list;
+  ASSERT_TRUE(list.SetList({L"http://127.0.0.1"}));  // nphost's page: only a listed page reaches the token
   ASSERT_EQ(vdtest::RunTool(L"tokenctl.exe", L"insert 1 --serial ABCDEF123456").exitCode, 0u);
   ASSERT_EQ(vdtest::RunTool(L"tokenctl.exe", L"add-cert 1 \"" + vdtest::TestCert(L"sign.der") + L"\"").exitCode, 0u);
   const struct {

@@ -8,6 +8,7 @@
 #include "pkcs11.h"
 #include "plugin_page.h"
 #include "testsupport.h"
+#include "trusted_list.h"
 
 using namespace plugintest;
 
@@ -19,6 +20,7 @@ class PluginLifecycleTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(vdtest::RunTool(L"tokenctl.exe", L"insert 1 --serial ABCDEF123456").exitCode, 0u);
+    ASSERT_TRUE(list_.SetList({L"http://127.0.0.1"}));  // nphost's page: only a listed page reaches the token
   }
   // A page on `lib`: one instance, one call, everything released again.
   static std::string CallOnce(nphost::PluginLibrary& lib, const char* method) {
@@ -35,6 +37,7 @@ class PluginLifecycleTest : public ::testing::Test {
   }
 
   vdtest::ScopedSimTokenDir tokens_;
+  hosttest::ScopedTrustedOrigins list_;
 };
 
 TEST_F(PluginLifecycleTest, ShutdownFinalisesAndUnloadsTheModuleAndInitialiseBindsItAgain) {

@@ -1,6 +1,7 @@
-// "InitKey" erases a token, so only the pages the installed list of trusted origins names may call it, and
-// only after the user agreed; the plug-in asks the browser for its page's origin. Without the list no page
-// may. The read-only queries answer every page.
+// Only the pages the installed list of trusted origins names reach the token: the read queries answer
+// others as a machine without a token would, and "InitKey" erases only after the user agreed. The plug-in
+// asks the browser for its page's origin, never the page's script where the browser can tell. Without the
+// list no page may.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -24,15 +25,20 @@ struct Row {
   const wchar_t* list;  // origins separated by '|' (kMulti) or the REG_SZ text as written
   const char* pageOrigin;
   OriginStyle style;
-  bool asked;       // the user is asked
+  bool asked;       // the page is listed, so the user is asked
   bool initialises;  // and agrees: only a cancelled question stops it then
+  const char* scriptSays = "";  // what the page's script makes window.location say, when it lies
 };
 
 const Row kRows[] = {
     {"no list: no page", ListForm::kAbsent, L"", "http://elsewhere.example", OriginStyle::kOrigin, false, false},
     {"no list, no window", ListForm::kAbsent, L"", "", OriginStyle::kNoWindow, false, false},
-    {"listed, the user cancels", ListForm::kMulti, L"https://bank.example", "https://bank.example",
+    {"listed, the user cancels", ListForm::kMulti, L"https://cancel.example", "https://cancel.example",
      OriginStyle::kOrigin, true, false},
+    {"the browser's document origin, whatever the script says", ListForm::kMulti, L"https://bank.example",
+     "https://bank.example", OriginStyle::kDocumentOrigin, true, true, "https://evil.example"},
+    {"a script that claims a listed origin", ListForm::kMulti, L"https://bank.example", "https://evil.example",
+     OriginStyle::kDocumentOrigin, false, false, "https://bank.example"},
     {"listed", ListForm::kMulti, L"http://127.0.0.1:8080|https://bank.example", "https://bank.example",
      OriginStyle::kOrigin, true, true},
     {"listed, told by protocol and host", ListForm::kMulti, L"https://bank.example", "https://bank.example",
@@ -64,7 +70,10 @@ std::vector<std::wstring> Split(const std::wstring& text) {
 
 class PluginOriginTest : public ::testing::Test {
  protected:
-  void TearDown() override { nphost::SetPageOrigin("http://127.0.0.1"); }
+  void TearDown() override {
+    nphost::SetPageOrigin("http://127.0.0.1");
+    nphost::SetScriptOrigin("");
+  }
   static void Ctl(const std::wstring& args) {
     ASSERT_EQ(vdtest::RunTool(L"tokenctl.exe", args).exitCode, 0u) << vd::WideToAnsi(args);
   }
@@ -102,15 +111,17 @@ TEST_F(PluginOriginTest, InitKeyOnlyFromListedPagesWhenThereIsAList) {
     Ctl(L"add-cert 1 \"" + vdtest::TestCert(L"sign.der") + L"\"");
     Install(row);
     nphost::SetPageOrigin(row.pageOrigin, row.style);
+    nphost::SetScriptOrigin(row.scriptSays);
     const long objectsBefore = nphost::LiveObjects();
     {
       Page page;
       ASSERT_TRUE(page.ready());
       vdtest::EraseDialogAnswerer user(row.initialises);
-      // The read-only queries do not depend on the origin.
-      EXPECT_EQ(page.Call("GetKeyCount"), "int 1");
+      // An unlisted page learns nothing about the token, not even that there is one.
+      EXPECT_EQ(page.Call("GetKeyCount"), row.asked ? "int 1" : "int 0");
+      EXPECT_EQ(page.Call("GetUKeySN"), row.asked ? "string \"ABCDEF123456    \"" : "string \"\"");
       EXPECT_EQ(page.Call("InitKey", "ABCDEF123456"), row.initialises ? "int 0" : "int 4099");
-      EXPECT_EQ(page.Call("GetAllCertCn"), row.initialises ? "string \"\"" : "string \"Alice Signer\"");
+      EXPECT_EQ(page.Call("GetAllCertCn"), row.asked && !row.initialises ? "string \"Alice Signer\"" : "string \"\"");
       // An empty serial is refused as such before the origin is asked.
       EXPECT_EQ(page.Call("InitKey", ""), "int 4101");
       EXPECT_EQ(user.seen().size(), row.asked ? 1u : 0u);
@@ -137,8 +148,26 @@ TEST_F(PluginOriginTest, TheQuestionNamesPageAndTokenAndCancelIsItsDefault) {
                        L"number ABCDEF123456).");
   EXPECT_NE(q.warning.find(L"Every certificate and key on the token will be erased"), std::wstring::npos);
   EXPECT_EQ(q.cancelButton, L"Cancel");
+  EXPECT_EQ(q.eraseButton.find(L'&'), std::wstring::npos) << "no mnemonic: one stray key must not erase";
   EXPECT_EQ(q.defaultButton, IDCANCEL);
   EXPECT_TRUE(q.topmost);
+}
+
+// A label cannot pose as another part of the question, and a Unicode host is shown as a person reads it,
+// beside the form the browser reports.
+TEST_F(PluginOriginTest, TheQuestionShowsWhatCouldMisleadAsAVisibleMark) {
+  Ctl(L"reset");
+  Ctl(L"insert 1 --serial ABCDEF123456 --label \"Bank\u202Eab\u200B\\\"x\"");
+  ASSERT_TRUE(list_.SetList({L"https://b\u00fccher.example"}));
+  nphost::SetPageOrigin("https://xn--bcher-kva.example");
+  Page page;
+  ASSERT_TRUE(page.ready());
+  vdtest::EraseDialogAnswerer user(false);
+  EXPECT_EQ(page.Call("InitKey", "ABCDEF123456"), "int 4099");
+  const std::vector<vdtest::EraseDialogSeen> seen = user.seen();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].request, L"The page https://b\u00fccher.example (https://xn--bcher-kva.example) asks to "
+                             L"re-initialise the token \"Bank\uFFFDab\uFFFD\uFFFDx\" (serial number ABCDEF123456).");
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "plugin_page.h"
+#include "trusted_list.h"
 
 namespace {
 
@@ -34,6 +35,8 @@ int main(int argc, char** argv) {
   }
   const char* method = argv[1];
   const int rounds = std::atoi(argv[2]);
+  hosttest::ScopedTrustedOrigins list;  // nphost's page is listed, as the bank's would be
+  if (!list.SetList({L"http://127.0.0.1"})) return 1;
   plugintest::Page page;
   if (!page.ready()) {
     std::fprintf(stderr, "plugin_roundtrip_bench: the plug-in gave no object\n");

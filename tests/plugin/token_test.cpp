@@ -239,25 +239,96 @@ TEST_F(PluginTokenTest, FailingVendorCallLeavesNoSession) {
 }
 
 // The question may stay open for minutes: a token put in the slot meanwhile is not the one the user was
-// asked about, and keeps everything.
+// asked about, and keeps everything, even with the same serial number.
 TEST_F(PluginTokenTest, TokenSwappedWhileTheQuestionIsOpenIsNotErased) {
+  for (const wchar_t* swapped : {L"--serial 0123456789ABCDEF --label Other", L"--serial ABCDEF123456 --label Other",
+                                 L"--serial ABCDEF123456 --model Other"}) {
+    SCOPED_TRACE(vd::WideToUtf8(swapped));
+    Ctl(L"reset");
+    Ctl(L"insert 1 --serial ABCDEF123456");
+    Page page;
+    ASSERT_TRUE(page.ready());
+    std::optional<vdtest::EraseDialogSeen> asked;
+    std::thread user([&] {
+      asked = vdtest::AnswerEraseDialog(true, 20000, [&] {
+        Ctl(L"remove 1");
+        Ctl(std::wstring(L"insert 1 ") + swapped);
+        Ctl(L"add-cert 1 " + Cert(L"sign.der"));
+      });
+    });
+    EXPECT_EQ(page.Call("InitKey", "ABCDEF123456"), "int 4099");
+    user.join();
+    ASSERT_TRUE(asked.has_value());
+    EXPECT_NE(asked->request.find(L"ABCDEF123456"), std::wstring::npos);
+    EXPECT_EQ(page.Call("GetAllCertCn"), "string \"Alice Signer\"");
+    EXPECT_EQ(SessionsOn(1), 0u);
+  }
+}
+
+// What a person types or clicks the moment the question shows is not an answer; a click after reading it
+// is. Each attack comes from a page of its own: a cancelled question keeps its page's InitKey off for a while.
+TEST_F(PluginTokenTest, StrayKeysAndEarlyClicksNeverErase) {
+  const std::vector<vdtest::EraseAttack>& attacks = vdtest::EraseAttacks();
+  std::vector<std::wstring> pages = {L"http://127.0.0.1", L"http://deliberate.example"};
+  for (size_t i = 0; i < attacks.size(); ++i) pages.push_back(L"http://attack" + std::to_wstring(i) + L".example");
+  ASSERT_TRUE(list_.SetList(pages));
   Ctl(L"insert 1 --serial ABCDEF123456");
+  Ctl(L"add-cert 1 " + Cert(L"sign.der"));
   Page page;
   ASSERT_TRUE(page.ready());
-  std::optional<vdtest::EraseDialogSeen> asked;
-  std::thread user([&] {
-    asked = vdtest::AnswerEraseDialog(true, 20000, [] {
-      Ctl(L"remove 1");
-      Ctl(L"insert 1 --serial 0123456789ABCDEF --label Other");
-      Ctl(L"add-cert 1 " + Cert(L"sign.der"));
-    });
-  });
-  EXPECT_EQ(page.Call("InitKey", "ABCDEF123456"), "int 4099");
+  for (size_t i = 0; i < attacks.size(); ++i) {
+    SCOPED_TRACE(attacks[i].what);
+    nphost::SetPageOrigin(vd::WideToUtf8(pages[i + 2]));
+    vdtest::AttackOutcome outcome;
+    std::thread user([&] { outcome = vdtest::AttackEraseDialog(attacks[i], 20000); });
+    EXPECT_EQ(page.Call("InitKey", "ABCDEF123456"), "int 4099");
+    user.join();
+    EXPECT_TRUE(outcome.asked);
+    EXPECT_TRUE(outcome.stillAsking);
+    EXPECT_EQ(page.Call("GetAllCertCn"), "string \"Alice Signer\"");
+  }
+  nphost::SetPageOrigin("http://deliberate.example");
+  bool clicked = false;
+  std::thread user([&] { clicked = vdtest::ClickEraseAfter(1500, 20000); });
+  EXPECT_EQ(page.Call("InitKey", "ABCDEF123456"), "int 0");
   user.join();
-  ASSERT_TRUE(asked.has_value());
-  EXPECT_NE(asked->request.find(L"ABCDEF123456"), std::wstring::npos);
-  EXPECT_EQ(page.Call("GetAllCertCn"), "string \"Alice Signer\"");
-  EXPECT_EQ(SessionsOn(1), 0u);
+  EXPECT_TRUE(clicked);
+  EXPECT_EQ(page.Call("GetAllCertCn"), "string \"\"");
+  nphost::SetPageOrigin("http://127.0.0.1");
+}
+
+// While one page's question is open, another page's InitKey (arriving through the browser's message loop,
+// which runs inside the question) is refused at once; after a cancel, the page that asked is refused at
+// once for a while, and another page is still asked.
+TEST_F(PluginTokenTest, OneQuestionAtATimeAndNoneRightAfterACancel) {
+  ASSERT_TRUE(list_.SetList({L"http://first.example", L"http://other.example"}));
+  Ctl(L"insert 1 --serial ABCDEF123456");
+  nphost::SetPageOrigin("http://first.example");
+  static Page* second = nullptr;
+  static std::string secondAnswer;
+  Page page, other;
+  ASSERT_TRUE(page.ready() && other.ready());
+  second = &other;
+  secondAnswer.clear();
+  const UINT_PTR timer = ::SetTimer(nullptr, 0, 300, [](HWND, UINT, UINT_PTR id, DWORD) {
+    ::KillTimer(nullptr, id);
+    nphost::SetPageOrigin("http://other.example");
+    secondAnswer = second->Call("InitKey", "ABCDEF123456");
+    nphost::SetPageOrigin("http://first.example");
+  });
+  {
+    vdtest::EraseDialogAnswerer user(false);
+    EXPECT_EQ(page.Call("InitKey", "ABCDEF123456"), "int 4099");
+    EXPECT_EQ(secondAnswer, "int 4099");
+    EXPECT_EQ(page.Call("InitKey", "ABCDEF123456"), "int 4099");
+    EXPECT_EQ(user.seen().size(), 1u) << "the second page and the cancelled page's retry were not asked";
+  }
+  ::KillTimer(nullptr, timer);
+  nphost::SetPageOrigin("http://other.example");
+  vdtest::EraseDialogAnswerer user(true);
+  EXPECT_EQ(other.Call("InitKey", "ABCDEF123456"), "int 0");
+  EXPECT_EQ(user.seen().size(), 1u);
+  nphost::SetPageOrigin("http://127.0.0.1");
 }
 
 TEST_F(PluginTokenTest, RefusedInitialisationFailsSoftly) {

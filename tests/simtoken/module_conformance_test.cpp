@@ -241,6 +241,8 @@ TEST_F(SlotTest, SessionsAreCheckedAndCounted) {
   EXPECT_EQ(m.f->C_SetPIN(b, pin, 6, pin, 6), CKR_SESSION_READ_ONLY);
   EXPECT_EQ(m.f->C_CloseSession(a), CKR_OK);
   EXPECT_EQ(m.f->C_CloseSession(a), CKR_SESSION_HANDLE_INVALID);
+  // As many modules do: the lowest free number first, so a stale handle may name another session.
+  EXPECT_EQ(Open(1), a);
   EXPECT_EQ(m.f->C_CloseAllSessions(1), CKR_OK);
   EXPECT_EQ(m.f->C_GetSessionInfo(b, &si), CKR_SESSION_HANDLE_INVALID);
   EXPECT_EQ(m.f->C_CloseAllSessions(13), CKR_SLOT_ID_INVALID);
@@ -295,6 +297,17 @@ TEST_F(ObjectTest, FindMatchesTemplatesByteForByte) {
   ASSERT_EQ(id.size(), 20u);
   EXPECT_EQ(Find(s, {{CKA_ID, id.data(), static_cast<CK_ULONG>(id.size())}}),
             (std::vector<CK_OBJECT_HANDLE>{encHandles[0], encHandles[1]}));
+}
+
+// As generic tools write them: the certificate lacks the vendor attribute, its key keeps the container.
+TEST_F(ObjectTest, CertificateWithoutContainerLeavesTheNameToItsKey) {
+  std::vector<CK_OBJECT_HANDLE> h = Handles(Ctl(L"add-cert 3 " + CertArg(L"inter.der") + L" --no-container"));
+  ASSERT_EQ(h.size(), 2u);
+  CK_ATTRIBUTE a{CKA_VENDOR_CONTAINER, nullptr, 0};
+  EXPECT_EQ(m.f->C_GetAttributeValue(s, h[0], &a, 1), CKR_ATTRIBUTE_TYPE_INVALID);
+  EXPECT_EQ(a.ulValueLen, CK_UNAVAILABLE_INFORMATION);
+  const std::string name = "cnt-" + std::to_string(h[0]);
+  EXPECT_EQ(Attr(s, h[1], CKA_VENDOR_CONTAINER), std::vector<uint8_t>(name.c_str(), name.c_str() + name.size() + 1));
 }
 
 TEST_F(ObjectTest, FindStateMachine) {

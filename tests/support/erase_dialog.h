@@ -20,10 +20,32 @@ struct EraseDialogSeen {
   int defaultButton = 0;  // the dialog's default push button
 };
 
-// Waits up to `timeoutMs` for a visible question, reads it and presses Erase or Cancel; nothing when no
-// question appeared. `beforeAnswer` runs while the question is open. Returns once it is off the screen.
+// Waits up to `timeoutMs` for a visible question, reads it and clicks Erase or Cancel with the pointer
+// once the question takes answers; nothing when no question appeared. `beforeAnswer` runs while the question is open. Returns once it is off the screen.
 std::optional<EraseDialogSeen> AnswerEraseDialog(bool erase, DWORD timeoutMs,
                                                  const std::function<void()>& beforeAnswer = {});
+
+// Keys and a click a page could count on a person giving the moment the question shows, as real input.
+struct EraseAttack {
+  const char* what;
+  void (*send)(HWND question);
+};
+const std::vector<EraseAttack>& EraseAttacks();
+
+struct AttackOutcome {
+  bool asked = false;         // a question appeared and was in front when the attack was sent
+  bool stillAsking = false;   // it was still open, unanswered, once it took answers again
+};
+// Waits up to `timeoutMs` for a question, sends `attack` at once, then waits until the question takes
+// answers and cancels it with a pointer click (when it is still open).
+AttackOutcome AttackEraseDialog(const EraseAttack& attack, DWORD timeoutMs);
+// Waits up to `timeoutMs` for a question and clicks Erase with the pointer `afterMs` after it showed;
+// false when no question appeared.
+bool ClickEraseAfter(DWORD afterMs, DWORD timeoutMs);
+
+// Waits up to `timeoutMs` for a question and reads it without answering; then waits up to `goneWithinMs`
+// for it to leave the screen by itself (`gone` says whether it did).
+std::optional<EraseDialogSeen> WatchEraseDialog(DWORD timeoutMs, DWORD goneWithinMs, bool* gone);
 
 // Answers every question that appears while it lives, on a thread of its own.
 class EraseDialogAnswerer {

@@ -400,3 +400,86 @@ TEST_F(Manager, InsertionWhoseReadFailsIsNotListedUntilReadWhole) {
 }
 
 }  // namespace
+
+namespace {
+
+// A generic module's habits at start-up, each through tokenctl: the user's certificate still reaches MY,
+// with the container its key names.
+TEST_F(Manager, GenericModuleHabitsAtStartStillFileTheCertificate) {
+  struct Row {
+    const char* what;
+    const wchar_t* certOptions;
+    const wchar_t* rule;
+    int failedLoads;  // Load calls that fail before one succeeds
+  } rows[] = {
+      {"C_Initialize fails at logon", L"", L"fail C_Initialize CKR_DEVICE_ERROR --times 2", 2},
+      {"a token arrives between count and list", L"", L"fail C_GetSlotList CKR_BUFFER_TOO_SMALL --after 1 --times 1",
+       0},
+      {"the certificate lacks the container attribute", L" --no-container", L"fail --clear", 0},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    Tokenctl(L"reset");
+    Tokenctl(L"insert 1");
+    AddCert(L"1 " + CertArg(L"sign.der") + r.certOptions);
+    Tokenctl(r.rule);
+    vd::TokenManager manager;
+    int failed = 0;
+    while (manager.Load() != CKR_OK && failed < 5) ++failed;
+    EXPECT_EQ(failed, r.failedLoads);
+    ASSERT_TRUE(manager.HasToken(1));
+    EXPECT_TRUE(manager.FindToken(1)->readWhole);
+    const auto sign = EntriesOf(ReadStores(), L"sign.der");
+    ASSERT_EQ(sign.size(), 1u);
+    EXPECT_EQ(sign[0].store, "MY");
+    EXPECT_NE(sign[0].container.find("\\cnt-"), std::string::npos) << sign[0].container;
+    Tokenctl(L"fail --clear");
+  }
+}
+
+// Another user of the module in this process initialised it first: that counts as initialised, and ending
+// our use leaves theirs alone.
+TEST_F(Manager, ModuleInitialisedByAnotherUserIsSharedNotFinalised) {
+  Tokenctl(L"insert 1");
+  AddCert(L"1 " + CertArg(L"enc.der") + L" --container EncBox");
+  vd::UniqueModule own(::LoadLibraryW(L"LumoraCSP11Brindlemark.dll"));
+  ASSERT_TRUE(own);
+  auto getList = reinterpret_cast<CK_C_GetFunctionList>(
+      reinterpret_cast<void*>(::GetProcAddress(own.get(), "C_GetFunctionList")));
+  CK_FUNCTION_LIST* fl = nullptr;
+  ASSERT_EQ(getList(&fl), CKR_OK);
+  ASSERT_EQ(fl->C_Initialize(nullptr), CKR_OK);
+  {
+    vd::TokenManager manager;
+    ASSERT_EQ(manager.Load(), CKR_OK);
+    EXPECT_TRUE(manager.HasToken(1));
+    EXPECT_EQ(EntriesOf(ReadStores(), L"enc.der").size(), 1u);
+    EXPECT_EQ(manager.Unload(), CKR_OK);
+  }
+  CK_INFO info;
+  EXPECT_EQ(fl->C_GetInfo(&info), CKR_OK) << "our Unload finalised the other user's module";
+  EXPECT_EQ(fl->C_Finalize(nullptr), CKR_OK);
+}
+
+// What an event missed is made good by the next read: an object event that met a failing call marks the
+// token for a read again, and a whole re-read takes out a certificate deleted meanwhile.
+TEST_F(Manager, ChangesAnEventMissedAreMadeGoodByTheNextRead) {
+  Tokenctl(L"insert 1");
+  const unsigned long enc = AddCert(L"1 " + CertArg(L"enc.der") + L" --container EncBox");
+  vd::TokenManager manager;
+  ASSERT_EQ(manager.Load(), CKR_OK);
+  Tokenctl(L"fail C_GetAttributeValue CKR_DEVICE_ERROR --times 1");
+  const unsigned long sign = AddCert(L"1 " + CertArg(L"sign.der"));
+  EXPECT_FALSE(manager.OnObjectCreated(1, sign));
+  EXPECT_FALSE(manager.FindToken(1)->readWhole);
+  EXPECT_EQ(manager.OnTokenInserted(1), vd::TokenManager::InsertOutcome::kListed);
+  EXPECT_EQ(EntriesOf(ReadStores(), L"sign.der").size(), 1u);
+
+  Tokenctl(L"delete 1 " + std::to_wstring(enc));  // its event never reaches the manager
+  ASSERT_EQ(manager.EnumerateTokens(false), CKR_OK);
+  EXPECT_TRUE(EntriesOf(ReadStores(), L"enc.der").empty());
+  EXPECT_EQ(EntriesOf(ReadStores(), L"sign.der").size(), 1u);
+  EXPECT_EQ(manager.FindToken(1)->certificates.size(), 1u);
+}
+
+}  // namespace

@@ -103,4 +103,27 @@ TEST_F(Monitor, FinalizeEndsTheMonitor) {
   EXPECT_EQ(events[0].wParam, static_cast<WPARAM>((5u << 16) | 1));
 }
 
+// An event entry that keeps failing is said once, then the slots are polled: a token still arrives and goes.
+TEST_F(Monitor, EventWaitThatKeepsFailingFallsBackToPollingTheSlots) {
+  EventWindow window;
+  vd::TokenManager manager;
+  ASSERT_EQ(manager.Load(), CKR_OK);
+  Tokenctl(L"fail E_WaitForEvent CKR_FUNCTION_NOT_SUPPORTED");
+  ASSERT_EQ(manager.StartMonitor(window.hwnd(), vd::kTokenEventMessage), CKR_OK);
+  auto events = window.PumpUntil(1, 5000);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(vd::TokenEventCodeOf(events[0].wParam), vd::kMonitorPollingCode);
+  EXPECT_EQ(events[0].lParam, static_cast<LPARAM>(CKR_FUNCTION_NOT_SUPPORTED));
+  Tokenctl(L"insert 2");
+  events = window.PumpUntil(2, 5000);
+  Tokenctl(L"remove 2");
+  events = window.PumpUntil(3, 5000);
+  window.PumpUntil(4, 1500);  // said once, posted once
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(events[1].wParam, vd::TokenEventWParam(2, TOKEN_EVT_INSERTED));
+  EXPECT_EQ(events[2].wParam, vd::TokenEventWParam(2, TOKEN_EVT_REMOVED));
+  EXPECT_EQ(manager.Unload(), CKR_OK);
+  EXPECT_FALSE(manager.IsMonitorRunning());
+}
+
 }  // namespace

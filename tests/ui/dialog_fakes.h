@@ -61,10 +61,10 @@ class FakeTokens final : public vd::TokenPort {
   explicit FakeTokens(Shared* s) : s_(s) {}
   bool Load() override { return Log("Load"), s_->loadOk; }
   void Unload() override { Log("Unload"); }
-  std::vector<unsigned long> EnumerateTokens(bool) override {
+  vd::TokenEnumeration EnumerateTokens(bool) override {
     Log("EnumerateTokens");
     std::lock_guard<std::mutex> g(s_->lock);
-    return s_->unreadAtEnumeration;
+    return {true, s_->unreadAtEnumeration};
   }
   bool StartMonitor(HWND target, UINT message) override {
     Log("StartMonitor");
@@ -90,9 +90,10 @@ class FakeTokens final : public vd::TokenPort {
     Log("OnTokenRemoved", key);
     s_->Remove(key);
   }
-  void OnObjectCreated(unsigned long key, unsigned long object) override {
+  bool OnObjectCreated(unsigned long key, unsigned long object) override {
     if (s_->objectDelayMs) ::Sleep(s_->objectDelayMs);
     Log("OnObjectCreated", key, object);
+    return true;
   }
   void OnObjectDestroyed(unsigned long key, unsigned long object) override { Log("OnObjectDestroyed", key, object); }
   void RefreshLabel(unsigned long key) override { Log("RefreshLabel", key); }
