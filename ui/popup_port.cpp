@@ -22,7 +22,7 @@ class TaskbarUsagePopup final : public UsagePopup {
     notifier_.SetUserValue(static_cast<long>(start_));
     // The skin drawn for the screen's DPI, which the text's point size follows too.
     const int dpi = SystemDpi();
-    notifier_.SetSkin(ScaledArtId(kSkinBitmap, dpi), -1, -1, -1);
+    if (!notifier_.SetSkin(ScaledArtId(kSkinBitmap, dpi), -1, -1, -1)) notifier_.SetSkin(kSkinBitmap, -1, -1, -1);
     notifier_.SetTextFont(L"Arial", 90, 0, 4);
     notifier_.SetTextColor(RGB(0, 0, 0), RGB(0, 0, 0xC8));
     notifier_.SetTextRect({ScaleForDpi(10, dpi), ScaleForDpi(5, dpi), notifier_.SkinWidth() - ScaleForDpi(10, dpi),
