@@ -117,7 +117,7 @@ function adopt(list) {
 function timedOut(id, timeoutMs) {
   const entry = pending.get(id);
   if (!entry) return;
-  if (entry.method === 'InitKey' && !entry.withdrawn) {
+  if (entry.method === 'InitKey' && !entry.withdrawn && port) {
     withdraw(id);
     entry.timer = setTimeout(() => timedOut(id, CALL_TIMEOUT_MS), CALL_TIMEOUT_MS);
     return;

@@ -137,6 +137,16 @@ constexpr Method kMethods[] = {
 
 }  // namespace
 
+namespace {
+
+// Prepare's way out with an answer of its own: false, so that no token work follows.
+bool Answered(std::string* answer, std::string text) {
+  *answer = std::move(text);
+  return false;
+}
+
+}  // namespace
+
 struct RequestHandler::Prepared {
   json request;
   json id;
@@ -154,7 +164,7 @@ struct RequestHandler::AskingCall {
   RequestHandler* handler;
   Prepared request;
   Reply reply;
-  vd::UniqueKernelHandle withdrawn{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  vd::UniqueKernelHandle withdrawn;  // made only for a call that asks: a kernel object costs a server call
   vd::UniqueKernelHandle thread;
   volatile LONG done = 0;
 
@@ -181,44 +191,43 @@ RequestHandler::~RequestHandler() { WithdrawAll(); }
 bool RequestHandler::Prepare(std::string_view text, Prepared* out, std::string* answer) {
   // Checked before parsing: a deep request must never become a deep tree, which every later step would
   // walk recursively.
-  if (NestingOf(text, kMaxNesting) > kMaxNesting) {
-    *answer = Dump(ErrorAnswer(IdOfDeepRequest(text), why::kTooDeep));
-    return false;
-  }
+  if (NestingOf(text, kMaxNesting) > kMaxNesting)
+    return Answered(answer, Dump(ErrorAnswer(IdOfDeepRequest(text), why::kTooDeep)));
   out->request = json::parse(text.begin(), text.end(), nullptr, false);
   const json& request = out->request;
-  if (request.is_discarded()) return *answer = Dump(ErrorAnswer(nullptr, why::kNotJson)), false;
-  if (!request.is_object()) return *answer = Dump(ErrorAnswer(nullptr, why::kNotObject)), false;
+  if (request.is_discarded()) return Answered(answer, Dump(ErrorAnswer(nullptr, why::kNotJson)));
+  if (!request.is_object()) return Answered(answer, Dump(ErrorAnswer(nullptr, why::kNotObject)));
   auto id = request.find("id");
   if (id == request.end() || !(id->is_number() || id->is_string()))
-    return *answer = Dump(ErrorAnswer(nullptr, why::kNoId)), false;
+    return Answered(answer, Dump(ErrorAnswer(nullptr, why::kNoId)));
   out->id = *id;
   auto method = request.find("method");
-  if (method == request.end() || !method->is_string()) return *answer = Dump(ErrorAnswer(*id, why::kNoMethod)), false;
+  if (method == request.end() || !method->is_string()) return Answered(answer, Dump(ErrorAnswer(*id, why::kNoMethod)));
   const json& params = out->params();
-  if (!params.is_array()) return *answer = Dump(ErrorAnswer(*id, why::kParamsNotList)), false;
+  if (!params.is_array()) return Answered(answer, Dump(ErrorAnswer(*id, why::kParamsNotList)));
 
   const std::string& name = method->get_ref<const std::string&>();
   // The extension's own questions, never a page's: the extension does not relay these names.
   if (name == kListOrigins) {
-    if (!params.empty() || request.contains("origin")) return *answer = Dump(ErrorAnswer(*id, why::kListOriginsAlone)), false;
-    return *answer = Dump({{"id", *id}, {"result", trusted_().origins()}}), false;
+    if (!params.empty() || request.contains("origin"))
+      return Answered(answer, Dump(ErrorAnswer(*id, why::kListOriginsAlone)));
+    return Answered(answer, Dump({{"id", *id}, {"result", trusted_().origins()}}));
   }
   if (name == kWithdraw) {
     if (params.size() != 1 || !(params[0].is_number() || params[0].is_string()) || request.contains("origin"))
-      return *answer = Dump(ErrorAnswer(*id, why::kWithdrawAlone)), false;
-    return *answer = Withdraw(*out), false;
+      return Answered(answer, Dump(ErrorAnswer(*id, why::kWithdrawAlone)));
+    return Answered(answer, Withdraw(*out));
   }
   for (const Method& m : kMethods) {
     if (name == m.name) out->method = &m;
   }
-  if (!out->method) return *answer = Dump(ErrorAnswer(*id, why::kUnknownMethod + name)), false;
+  if (!out->method) return Answered(answer, Dump(ErrorAnswer(*id, why::kUnknownMethod + name)));
 
   auto origin = request.find("origin");
   if (origin == request.end() || !origin->is_string() || origin->get_ref<const std::string&>().empty())
-    return *answer = Dump(ErrorAnswer(*id, why::kNoOrigin)), false;
+    return Answered(answer, Dump(ErrorAnswer(*id, why::kNoOrigin)));
   const std::string& page = origin->get_ref<const std::string&>();
-  if (!trusted_().Names(page)) return *answer = Dump(ErrorAnswer(*id, why::kUntrusted + page)), false;
+  if (!trusted_().Names(page)) return Answered(answer, Dump(ErrorAnswer(*id, why::kUntrusted + page)));
   out->origin = tq::NormaliseOrigin(page);
   return true;
 }
@@ -274,6 +283,7 @@ void RequestHandler::Dispatch(std::string_view text, const Reply& reply) {
     }
     call->handler = this;
     call->reply = reply;
+    call->withdrawn.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!call->withdrawn) {
       reply(Dump(ErrorAnswer(request.id, why::kInternal)));
       return;

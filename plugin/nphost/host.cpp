@@ -192,11 +192,19 @@ std::string DescribeResult(bool ok, const NPVariant& result) {
 }
 
 int RunCommandLine(int argc, wchar_t** argv, std::string* out, std::string* err) {
+  // "--origin ORIGIN" first: the page's origin as the browser reports it (the plug-in serves listed pages
+  // only), instead of the stand-in's own.
+  int skip = 0;
+  if (argc > 2 && std::wcscmp(argv[1], L"--origin") == 0) {
+    SetPageOrigin(vd::WideToUtf8(argv[2]), OriginStyle::kDocumentOrigin);
+    skip = 2;
+  }
   // "--mime TYPE" in place of the file: the plug-in is the one registered for the type, as a browser finds it.
-  const bool byType = argc > 1 && std::wcscmp(argv[1], L"--mime") == 0;
-  const int first = byType ? 2 : 1;
+  const bool byType = argc > skip + 1 && std::wcscmp(argv[skip + 1], L"--mime") == 0;
+  const int first = skip + (byType ? 2 : 1);
   if (argc < first + 2 || argc > first + 3) {
-    *err += "usage: nphost PLUGIN.dll METHOD [TEXT]\n       nphost --mime TYPE METHOD [TEXT]\n";
+    *err += "usage: nphost [--origin ORIGIN] PLUGIN.dll METHOD [TEXT]\n"
+            "       nphost [--origin ORIGIN] --mime TYPE METHOD [TEXT]\n";
     return 2;
   }
   std::wstring pluginPath = argv[first];

@@ -82,7 +82,7 @@ try {
     rig.tokenctl('add-cert', '1', windowsPath(file), '--key', 'none');
   }
   const [origin] = await rig.serve(1);
-  rig.setTrustedOrigins([origin]);
+  rig.setTrustedOrigins([origin, 'http://127.0.0.1']);  // the page, and nphost's for the plug-in's figures
   rig.installHost();
   await rig.launch(origin);
   const page = await rig.open(origin);

@@ -27,6 +27,11 @@ class RequestTest : public ::testing::Test {
     ASSERT_EQ(queries_.Load(), 0);
   }
   json Ask(const std::string& request) { return json::parse(handler_.Answer(request)); }
+  // A GetKeyCount whose params are `lists` lists deep.
+  static std::string Nested(int id, int lists) {
+    return "{\"id\":" + std::to_string(id) + R"(,"method":"GetKeyCount","origin":"https://bank.example","params":)" +
+           std::string(lists, '[') + std::string(lists, ']') + "}";
+  }
   static std::string Request(const json& id, const char* method, const json& params, const char* origin = kBank) {
     json r = {{"id", id}, {"method", method}, {"params", params}};
     if (origin) r["origin"] = origin;
@@ -67,6 +72,8 @@ TEST_F(RequestTest, EachMethodAnswersAsThePluginDoes) {
       // Without "params" a method is called with none.
       {R"({"id":8,"method":"GetKeyCount","origin":"https://bank.example"})", {{"id", 8}, {"result", 1}}},
       {Request(9, "GetKeyCount", json::array(), "http://127.0.0.1:8080"), {{"id", 9}, {"result", 1}}},
+      // Brackets and escaped quotes inside a text are no nesting.
+      {Request(11, "InitKey", {std::string(40, '[') + "\"" + std::string(40, '{')}), {{"id", 11}, {"result", 4099}}},
   };
   for (const auto& row : rows) EXPECT_EQ(Ask(row.request), row.answer) << row.request;
   const json sn = Ask(Request(10, "GetSN", json::array()));
@@ -106,6 +113,9 @@ TEST_F(RequestTest, MalformedRequestsGetAnErrorAndTouchNoToken) {
        "this page's origin is not trusted by the Certificate Manager installation: https://evil.example"},
       {Request(8, "GetUKeySN", json::array(), "http://bank.example"), 8, "this page's origin is not trusted"},
       {Request(8, "GetKeyCount", json::array(), "null"), 8, "this page's origin is not trusted"},
+      // The object and 31 lists in it are 32 levels, read; one more is refused before it is read.
+      {Nested(10, 31), 10, "GetKeyCount takes no parameters"},
+      {Nested(10, 32), 10, "the request is nested deeper than 32 levels"},
   };
   for (const auto& row : rows) {
     const json answer = Ask(row.request);

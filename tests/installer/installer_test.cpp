@@ -146,7 +146,7 @@ TEST(InstallerTest, InstallsUpgradesKeepingTheUsersChoicesAndRemovesEverything) 
               RegisteredManifest(dir + L"lumora_host.exe", manifest));
   }
   EXPECT_TRUE(HasShortcut());
-  vdtest::ProcessResult nphost = vdtest::RunTool(L"nphost.exe", L"--mime application/npLumora GetKeyCount");
+  vdtest::ProcessResult nphost = vdtest::RunTool(L"nphost.exe", L"--origin https://ebank.example --mime application/npLumora GetKeyCount");
   EXPECT_EQ(nphost.out, "int 1\r\n") << "a browser finds the plug-in by its type alone: " << nphost.err;
 
   // At logon the Run entry starts vardeck, which registers the token present.

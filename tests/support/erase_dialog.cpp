@@ -152,14 +152,15 @@ AttackOutcome AttackEraseDialog(const EraseAttack& attack, DWORD timeoutMs) {
   return outcome;
 }
 
-std::optional<EraseDialogSeen> WatchEraseDialog(DWORD timeoutMs, DWORD goneWithinMs, bool* gone) {
-  *gone = false;
+std::optional<EraseDialogSeen> ReadEraseDialog(DWORD timeoutMs) {
   HWND dlg = nullptr;
   WaitFor([&] { return (dlg = VisibleQuestion()) && !TextOf(::GetDlgItem(dlg, IDC_ERASE_REQUEST)).empty(); }, timeoutMs);
   if (!dlg) return std::nullopt;
-  EraseDialogSeen seen = Read(dlg);
-  *gone = WaitFor([&] { return !Showing(dlg); }, goneWithinMs);
-  return seen;
+  return Read(dlg);
+}
+
+bool WaitUntilNoQuestion(DWORD timeoutMs) {
+  return WaitFor([] { return VisibleQuestion() == nullptr; }, timeoutMs);
 }
 
 bool ClickEraseAfter(DWORD afterMs, DWORD timeoutMs) {

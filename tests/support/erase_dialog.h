@@ -43,9 +43,11 @@ AttackOutcome AttackEraseDialog(const EraseAttack& attack, DWORD timeoutMs);
 // false when no question appeared.
 bool ClickEraseAfter(DWORD afterMs, DWORD timeoutMs);
 
-// Waits up to `timeoutMs` for a question and reads it without answering; then waits up to `goneWithinMs`
-// for it to leave the screen by itself (`gone` says whether it did).
-std::optional<EraseDialogSeen> WatchEraseDialog(DWORD timeoutMs, DWORD goneWithinMs, bool* gone);
+// Waits up to `timeoutMs` for a question and reads it without answering.
+std::optional<EraseDialogSeen> ReadEraseDialog(DWORD timeoutMs);
+
+// Waits up to `timeoutMs` until no question is on the screen; false when one stays.
+bool WaitUntilNoQuestion(DWORD timeoutMs);
 
 // Answers every question that appears while it lives, on a thread of its own.
 class EraseDialogAnswerer {
