@@ -10,6 +10,8 @@
 #define IDB_NOTIFIER_SKIN 139
 #define IDB_BANNER_150 154  // the banner drawn for 150%
 #define IDB_BANNER_200 155  // and for 200%
+#define IDB_NOTIFIER_SKIN_150 156
+#define IDB_NOTIFIER_SKIN_200 157
 
 #define IDD_ABOUT 100
 #define IDC_ABOUT_ICON 1027

@@ -31,8 +31,6 @@
 #define IDI_TOKEN_BUSY2 130
 #define IDB_TREE_IMAGES 137
 #define IDB_BANNER 138
-#define IDB_BANNER_150 154
-#define IDB_BANNER_200 155
 
 #ifndef RC_INVOKED
 // The main window's other constants, for the code only (the resource compiler skips this part).

@@ -3,8 +3,9 @@
 # vardeck at work: the tray program runs in a Wine virtual desktop with a taskbar, a demo token holding real
 # certificates is plugged into the simulated module with tokenctl, and the script tells what the program
 # did to the user's certificate stores (MY, CA, ROOT) on insertion and on removal, with screenshots of the
-# desktop. With --once it runs that scenario and ends; without it the program stays up until Ctrl-C and
-# you can insert and remove tokens yourself with the tokenctl line it prints.
+# desktop, once in English and once in Chinese. With --once it runs that scenario and ends; without it the
+# program starts again and stays up until Ctrl-C, and you can insert and remove tokens yourself with the
+# tokenctl line it prints.
 # Uses the current DISPLAY when it answers, otherwise an Xvfb of its own. VD_TREE picks the build tree
 # (default win64).
 set -euo pipefail
@@ -38,6 +39,8 @@ out=${out:-$root/build/$tree/demo-screenshots/$(date +%Y%m%d-%H%M%S)}
 mkdir -p "$out"
 state=$(mktemp -d /tmp/vardeck-demo.XXXXXX)
 desktop=""
+lang_tag=en
+demo_locale=""
 
 winpath() { printf 'Z:%s' "${1//\//\\}"; }   # Wine's drive Z: is the Linux root
 export SIMTOKEN_DIR
@@ -45,7 +48,11 @@ SIMTOKEN_DIR=$(winpath "$state")          # a state folder of the demo's own: no
 wine() { timeout 60 /usr/lib/wine/wine64 "$@"; }
 tokenctl() { wine "$bin/tokenctl.exe" "$@"; }
 # Every start of vardeck goes into the demo's desktop: its instance messages are broadcast within a desktop.
-vardeck() { wine explorer /desktop=vardeck-demo,1024x768 "$bin/vardeck.exe" "$@" >/dev/null 2>&1; }
+# The locale reaches only Wine (env): this machine need not have it, and the shell would complain.
+vardeck() {
+  env ${demo_locale:+LC_ALL="$demo_locale"} timeout 60 /usr/lib/wine/wine64 explorer /desktop=vardeck-demo,1024x768 \
+    "$bin/vardeck.exe" "$@" >/dev/null 2>&1
+}
 stores() { wine "$bin/token_probe.exe" stores | tr -d '\r' | sort; }
 # Runs in the demo's desktop too: windows of another desktop are out of its reach.
 remote() { wine explorer /desktop=vardeck-demo,1024x768 "$bin/post_command.exe" "$@" >/dev/null 2>&1 || true; }
@@ -65,7 +72,7 @@ shot() {
   local win
   win=$(xdotool search --name "vardeck-demo - Wine desktop" 2>/dev/null | head -1 || true)
   if [ -n "$win" ]; then xwd -silent -id "$win" -out "$state/shot.xwd"; else xwd -silent -root -out "$state/shot.xwd"; fi
-  convert "$state/shot.xwd" "$out/$1.png" && echo "   screenshot: $out/$1.png"
+  convert "$state/shot.xwd" "$out/$lang_tag-$1.png" && echo "   screenshot: $out/$lang_tag-$1.png"
 }
 
 # Names for the fingerprints the stores show: every test certificate's SHA-1 and subject.
@@ -113,68 +120,84 @@ tokenctl remove 1 >/dev/null
 stores | on_token >"$state/before.txt"
 echo "   the token's certificates in the user's stores before: $(wc -l <"$state/before.txt")"
 
-echo "== vardeck.exe starts in a Wine virtual desktop (hidden: no token yet)"
-/usr/lib/wine/wine64 explorer /desktop=vardeck-demo,1024x768 >/dev/null 2>&1 &
-desktop=$!
-sleep 2
-vardeck
-sleep 6
-shot 1-started-no-token
+# The scenario runs once in each shipped language: vardeck takes its language from the user's interface
+# language, which Wine takes from the locale. Screenshots are named after the language (en-..., zh-...).
+scenario() {  # scenario TAG LOCALE
+  local tag=$1
+  demo_locale=$2
+  lang_tag=$tag
 
-echo "== the token is plugged in"
-tokenctl insert 1 >/dev/null
-if ! wait_for present "$sign_fp" 20; then echo "vardeck did not register the token" >&2; exit 1; fi
-stores | on_token >"$state/inserted.txt"
-echo "   the token's certificates in the user's stores now:"
-describe <"$state/inserted.txt"
-# The balloon follows the registration by a moment and stays ten seconds.
-sleep 3
-shot 2-inserted-tray-and-balloon
+  echo "== [$tag] vardeck.exe starts in the Wine virtual desktop (hidden: no token yet)"
+  vardeck
+  sleep 6
+  shot 1-started-no-token
 
-echo "== a second start of vardeck.exe shows the running one's window"
-vardeck
-sleep 2
-shot 3-main-window-with-token
+  echo "== [$tag] the token is plugged in"
+  tokenctl insert 1 >/dev/null
+  if ! wait_for present "$sign_fp" 20; then echo "vardeck did not register the token" >&2; exit 1; fi
+  stores | on_token >"$state/inserted.txt"
+  echo "   the token's certificates in the user's stores now:"
+  describe <"$state/inserted.txt"
+  # The balloon follows the registration by a moment and stays ten seconds.
+  sleep 3
+  shot 2-inserted-tray-and-balloon
 
-echo "== the window's commands, one by one"
-tour() {  # tour SHOT TITLE ID...: post the commands, wait, screenshot, close the window titled TITLE
-  local name=$1 title=$2; shift 2
+  echo "== [$tag] a second start of vardeck.exe shows the running one's window"
+  vardeck
+  sleep 2
+  shot 3-main-window-with-token
+
+  echo "== [$tag] the window's commands, one by one"
+  remote select-certificate
+  sleep 1
+  tour 4-view-certificate 1016
+  tour 5-change-token-name 2000   # the rename works on the token of the selection
+  tour 6-option 2004
+  tour 7-set-notifier 2027
+  tour 8-system-device-info 2019
+  tour 9-important 2018
+  tour 10-change-user-pin 1015
+  tour 11-about 32772
+
+  echo "== [$tag] the token is pulled out"
+  tokenctl remove 1 >/dev/null
+  if ! wait_for absent "$sign_fp" 20; then echo "vardeck did not unregister the token" >&2; exit 1; fi
+  sleep 1
+  stores | on_token >"$state/removed.txt"
+  echo "   entries the removal took away:"
+  comm -23 "$state/inserted.txt" "$state/removed.txt" | describe
+  echo "   entries that stay (CA and ROOT certificates are not removed):"
+  describe <"$state/removed.txt"
+  shot 12-removed
+  sleep 6
+  shot 13-tray-icon-gone
+  # "-t" returns once the running instance has ended, so that the next language starts a new one.
+  vardeck -t
+}
+
+tour() {  # tour SHOT ID...: post the commands, wait, screenshot, close the dialogs they opened
+  local name=$1; shift
   local id
   for id in "$@"; do remote command "$id"; sleep 1; done
   sleep 2
   shot "$name"
-  remote close "$title"
+  remote close-dialogs
   sleep 2
 }
-remote select-certificate
-sleep 1
-tour 4-view-certificate "Certificates Daemon" 1016
-tour 5-change-token-name "Change Token Name" 2000   # the rename works on the token of the selection
-tour 6-option "Option" 2004
-tour 7-set-notifier "Set Notifier" 2027
-tour 8-system-device-info "System Device Info" 2019
-tour 9-important "Important" 2018
-tour 10-change-user-pin "Change User PIN" 1015
-tour 11-about "About Certificate Manager" 32772
 
-echo "== the token is pulled out"
-tokenctl remove 1 >/dev/null
-if ! wait_for absent "$sign_fp" 20; then echo "vardeck did not unregister the token" >&2; exit 1; fi
-sleep 1
-stores | on_token >"$state/removed.txt"
-echo "   entries the removal took away:"
-comm -23 "$state/inserted.txt" "$state/removed.txt" | describe
-echo "   entries that stay (CA and ROOT certificates are not removed):"
-describe <"$state/removed.txt"
-shot 12-removed
-sleep 6
-shot 13-tray-icon-gone
+/usr/lib/wine/wine64 explorer /desktop=vardeck-demo,1024x768 >/dev/null 2>&1 &
+desktop=$!
+sleep 2
+scenario en en_US.UTF-8
+scenario zh zh_CN.UTF-8
 
 echo "== screenshots are in $out"
 if [ "$once" = 1 ]; then
   echo "== done"
   exit 0
 fi
+demo_locale=""
+vardeck
 cat <<MSG
 == vardeck keeps running; Ctrl-C ends it. In another terminal:
    export WINEPREFIX=$prefix WINEDEBUG=-all DISPLAY=$DISPLAY SIMTOKEN_DIR='$SIMTOKEN_DIR'

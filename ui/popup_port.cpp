@@ -1,8 +1,10 @@
 // The notification windows behind PopupPort.
 #include "about_dlg.h"
 #include "balloon_window.h"
+#include "dpi.h"
 #include "notifier_settings.h"
 #include "popup_port.h"
+#include "scaled_art.h"
 #include "set_notifier_dlg.h"
 #include "taskbar_notifier.h"
 
@@ -18,10 +20,13 @@ class TaskbarUsagePopup final : public UsagePopup {
   bool Create(HWND owner) {
     if (!notifier_.Create(owner)) return false;
     notifier_.SetUserValue(static_cast<long>(start_));
-    notifier_.SetSkin(kSkinBitmap, -1, -1, -1);
+    // The skin drawn for the screen's DPI, which the text's point size follows too.
+    const int dpi = SystemDpi();
+    if (!notifier_.SetSkin(ScaledArtId(kSkinBitmap, dpi), -1, -1, -1)) notifier_.SetSkin(kSkinBitmap, -1, -1, -1);
     notifier_.SetTextFont(L"Arial", 90, 0, 4);
     notifier_.SetTextColor(RGB(0, 0, 0), RGB(0, 0, 0xC8));
-    notifier_.SetTextRect({10, 5, notifier_.SkinWidth() - 10, notifier_.SkinHeight() - 25});
+    notifier_.SetTextRect({ScaleForDpi(10, dpi), ScaleForDpi(5, dpi), notifier_.SkinWidth() - ScaleForDpi(10, dpi),
+                           notifier_.SkinHeight() - ScaleForDpi(25, dpi)});
     return true;
   }
   std::time_t StartTime() const override { return start_; }

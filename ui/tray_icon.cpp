@@ -98,7 +98,8 @@ void TrayIcon::Add(const std::wstring& tip) {
 void TrayIcon::SetTip(const std::wstring& tip) {
   if (!shown_) return;
   NOTIFYICONDATAW nid = TrayRecord(owner_);
-  nid.uFlags = NIF_TIP;
+  // A version 4 icon that is not told again to show its tip stops showing it.
+  nid.uFlags = NIF_TIP | (version_ == kNotifyIconVersion4 ? kShowTipFlag : 0);
   CopyCut(nid.szTip, tip);
   ::Shell_NotifyIconW(NIM_MODIFY, &nid);
 }

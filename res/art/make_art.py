@@ -7,7 +7,7 @@
   tree_images.bmp   16 px high strip for the certificate tree: token, certificate; magenta is transparent
   banner.bmp        banner across the top of the main window, with the product name; banner_150.bmp and
                     banner_200.bmp the same drawn for 150% and 200%
-  notifier_skin.bmp background of the usage-time popup
+  notifier_skin.bmp background of the usage-time popup; _150 and _200 the same for 150% and 200%
 
 Shapes are signed-distance functions rendered with analytic anti-aliasing, so the output is the same on
 every machine. Run it again after changing a drawing and commit the images with the script.
@@ -317,34 +317,40 @@ def make_banner(scale=1.0, name="banner.bmp"):
     write_bmp(os.path.join(HERE, name), cv)
 
 
-def make_notifier_skin():
-    w, h = 220, 140
+def make_notifier_skin(scale=1.0, name="notifier_skin.bmp"):
+    """The usage popup's background at a scale of the 96-DPI one (220 x 140)."""
+    s = scale
+    w, h = round(220 * s), round(140 * s)
     cv = Canvas(w, h)
     for y in range(h):
         for x in range(w):
             t = y / (h - 1)
             cv.px[y * w + x] = list(mix(hexc("f7faff"), hexc("dce7f7"), t)) + [1.0]
     # Header: a pale band under the title line, with an accent rule below it.
-    for y in range(6, 36):
+    for y in range(round(6 * s), round(36 * s)):
         for x in range(1, w - 1):
-            cv.blend(x, y, hexc("c9dbf5"), 0.55 * (1 - (y - 6) / 30))
-    cv.fill(sd_polyline([(40, 36.5), (w - 40, 36.5)], 0.5), hexc("2f6fd0"), (38, 34, w - 38, 39), 1, 0.8)
+            cv.blend(x, y, hexc("c9dbf5"), 0.55 * (1 - (y - 6 * s) / (30 * s)))
+    cv.fill(sd_polyline([(40 * s, 36.5 * s), (w - 40 * s, 36.5 * s)], 0.5 * s), hexc("2f6fd0"),
+            (38 * s, 34 * s, w - 38 * s, 39 * s), 1, 0.8)
     # Footer band under the text area.
-    for y in range(h - 22, h - 1):
+    footer = round(22 * s)
+    for y in range(h - footer, h - 1):
         for x in range(1, w - 1):
-            cv.blend(x, y, hexc("1b4a9a"), 0.10 + 0.10 * (y - (h - 22)) / 21)
-    cv.fill(sd_polyline([(1, h - 22.5), (w - 1, h - 22.5)], 0.5), hexc("2f6fd0"), (0, h - 25, w, h - 20), 1, 0.5)
+            cv.blend(x, y, hexc("1b4a9a"), 0.10 + 0.10 * (y - (h - footer)) / (footer - 1))
+    cv.fill(sd_polyline([(1, h - 22.5 * s), (w - 1, h - 22.5 * s)], 0.5 * s), hexc("2f6fd0"),
+            (0, h - 25 * s, w, h - 20 * s), 1, 0.5)
     for i in range(3):
-        cv.fill(sd_circle(w - 20 - i * 9, h - 11, 2.2), hexc("2f6fd0"), (w - 45, h - 15, w - 15, h - 7), 1,
-                0.35 + 0.25 * i)
+        cv.fill(sd_circle(w - (20 + i * 9) * s, h - 11 * s, 2.2 * s), hexc("2f6fd0"),
+                (w - 45 * s, h - 15 * s, w - 15 * s, h - 7 * s), 1, 0.35 + 0.25 * i)
     # A small token at the left of the header.
-    draw_token(cv, 24 / 32.0, ox=10 / 0.75, oy=8 / 0.75)
-    # Frame: dark outer line, light inner line.
+    token = 24 / 32.0 * s
+    draw_token(cv, token, ox=10 * s / token, oy=8 * s / token)
+    # Frame: dark outer line, light inner line, one pixel each at every scale.
     cv.fill(sd_subtract(sd_round_rect(0, 0, w, h, 0.01), sd_round_rect(1, 1, w - 1, h - 1, 0.01)),
             hexc("3a5f9e"), (0, 0, w, h), 1)
     cv.fill(sd_subtract(sd_round_rect(1, 1, w - 1, h - 1, 0.01), sd_round_rect(2, 2, w - 2, h - 2, 0.01)),
             (1, 1, 1), (0, 0, w, h), 1, 0.8)
-    write_bmp(os.path.join(HERE, "notifier_skin.bmp"), cv)
+    write_bmp(os.path.join(HERE, name), cv)
 
 
 if __name__ == "__main__":
@@ -354,3 +360,5 @@ if __name__ == "__main__":
     make_banner(1.5, "banner_150.bmp")
     make_banner(2.0, "banner_200.bmp")
     make_notifier_skin()
+    make_notifier_skin(1.5, "notifier_skin_150.bmp")
+    make_notifier_skin(2.0, "notifier_skin_200.bmp")

@@ -1,7 +1,6 @@
 // The windows that draw themselves paint in the system's colours while high contrast is on: the balloon
 // and the usage popup in the tooltip colours, the PIN dialog's background in the desktop colour. Wine
-// cannot switch high contrast on, so the test answers for the system; the colours are set to ones no
-// window uses otherwise, and put back.
+// cannot switch high contrast on, so the test answers for the system.
 #include <windows.h>
 
 #include <functional>
@@ -17,27 +16,26 @@
 
 namespace {
 
-class ScopedSysColours {
+// Sets system colours no window uses otherwise and answers "high contrast on"; puts both back.
+class ScopedContrast {
  public:
-  ScopedSysColours(std::initializer_list<std::pair<int, COLORREF>> colours) {
-    for (const auto& [index, colour] : colours) {
-      indices_.push_back(index);
-      old_.push_back(::GetSysColor(index));
-      new_.push_back(colour);
-    }
-    ::SetSysColors(static_cast<int>(indices_.size()), indices_.data(), new_.data());
+  ScopedContrast() {
+    for (int i = 0; i < kCount; ++i) old_[i] = ::GetSysColor(kIndices[i]);
+    ::SetSysColors(kCount, kIndices, kColours);
     vd::OverrideHighContrastForTesting(1);
   }
-  ~ScopedSysColours() {
+  ~ScopedContrast() {
     vd::OverrideHighContrastForTesting(-1);
-    ::SetSysColors(static_cast<int>(indices_.size()), indices_.data(), old_.data());
+    ::SetSysColors(kCount, kIndices, old_);
   }
-  ScopedSysColours(const ScopedSysColours&) = delete;
-  ScopedSysColours& operator=(const ScopedSysColours&) = delete;
+  ScopedContrast(const ScopedContrast&) = delete;
+  ScopedContrast& operator=(const ScopedContrast&) = delete;
 
  private:
-  std::vector<int> indices_;
-  std::vector<COLORREF> old_, new_;
+  static constexpr int kCount = 3;
+  static constexpr int kIndices[kCount] = {COLOR_INFOBK, COLOR_INFOTEXT, COLOR_DESKTOP};
+  static constexpr COLORREF kColours[kCount] = {RGB(0, 0, 96), RGB(255, 255, 0), RGB(0, 96, 0)};
+  COLORREF old_[kCount] = {};
 };
 
 COLORREF ScreenPixel(HWND hwnd, POINT at) {
@@ -55,8 +53,7 @@ struct Sample {
 };
 
 TEST(HighContrast, SelfDrawnWindowsPaintInTheSystemColours) {
-  ScopedSysColours colours{{COLOR_INFOBK, RGB(0, 0, 96)}, {COLOR_INFOTEXT, RGB(255, 255, 0)},
-                           {COLOR_DESKTOP, RGB(0, 96, 0)}};
+  ScopedContrast contrast;
   vd::BalloonWindow balloon;
   ASSERT_TRUE(balloon.Create());
   vd::CTaskbarNotifier notifier;

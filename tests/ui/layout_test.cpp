@@ -20,6 +20,7 @@
 #include "erase_texts.h"
 #include "expiry_dialog.h"
 #include "expiry_ids.h"
+#include "key_input.h"
 #include "language_manager.h"
 #include "main_ids.h"
 #include "product.h"
@@ -83,7 +84,12 @@ const WindowCase kWindows[] = {
     {"erase question", IDD_ERASE_CONFIRM, false, FillErase},
 };
 
-INT_PTR CALLBACK PlainDialogProc(HWND, UINT msg, WPARAM, LPARAM) { return msg == WM_INITDIALOG; }
+std::vector<WORD> commands;  // what the dialog was told, in order
+
+INT_PTR CALLBACK PlainDialogProc(HWND, UINT msg, WPARAM wp, LPARAM) {
+  if (msg == WM_COMMAND && HIWORD(wp) == BN_CLICKED) commands.push_back(LOWORD(wp));
+  return msg == WM_INITDIALOG;
+}
 
 template <typename... Args>
 std::string Fmt(const char* format, Args... args) {
@@ -207,6 +213,10 @@ wchar_t Mnemonic(const std::wstring& text) {
   return 0;
 }
 
+wchar_t KeyOf(HWND c) {
+  return ClassOf(c) == "Static" && (Style(c) & SS_NOPREFIX) ? 0 : Mnemonic(Text(c));
+}
+
 // What the keyboard and a screen reader need of a dialog: one control per mnemonic, and before every edit
 // in the tab order a control whose text names it.
 std::vector<std::string> KeyboardFaults(HWND dlg) {
@@ -215,12 +225,76 @@ std::vector<std::string> KeyboardFaults(HWND dlg) {
   HWND previous = nullptr;
   for (HWND c = ::GetWindow(dlg, GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT)) {
     if (!(Style(c) & WS_VISIBLE)) continue;
-    const bool noPrefix = ClassOf(c) == "Static" && (Style(c) & SS_NOPREFIX);
-    if (const wchar_t key = noPrefix ? 0 : Mnemonic(Text(c)); key && !keys.emplace(key, c).second)
+    if (const wchar_t key = KeyOf(c); key && !keys.emplace(key, c).second)
       faults.push_back(Fmt("controls %s and %s share a mnemonic", Name(keys[key]).c_str(), Name(c).c_str()));
     if (ClassOf(c) == "Edit" && (!previous || ClassOf(previous) == "Edit" || Text(previous).empty()))
       faults.push_back(Fmt("edit %s has no label before it in the tab order", Name(c).c_str()));
     previous = c;
+  }
+  return faults;
+}
+
+// Types keys into the shown dialog as a person would and pumps its messages, dialog keys included, until
+// `done` holds.
+bool Keys(HWND dlg, const std::vector<sectest::KeyEvent>& keys, const std::function<bool()>& done) {
+  sectest::SendKeys(keys);
+  const DWORD start = ::GetTickCount();
+  MSG msg;
+  while (!done() && ::GetTickCount() - start < 2000) {
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+      if (!::IsDialogMessageW(dlg, &msg)) {
+        ::TranslateMessage(&msg);
+        ::DispatchMessageW(&msg);
+      }
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+  return done();
+}
+
+bool IsPushButton(HWND w) { return ClassOf(w) == "Button" && (Style(w) & BS_TYPEMASK) <= BS_DEFPUSHBUTTON; }
+
+// The dialog from the keyboard alone: Tab reaches every enabled tab stop in reading order and shows the
+// focus; each mnemonic presses its button or moves to the field its label names; Enter does what the
+// default button does, Escape what Cancel does.
+std::vector<std::string> KeyWalkFaults(HWND dlg) {
+  std::vector<std::string> faults;
+  std::vector<HWND> stops;
+  for (HWND c = ::GetWindow(dlg, GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT))
+    if ((Style(c) & (WS_VISIBLE | WS_TABSTOP | WS_DISABLED)) == (WS_VISIBLE | WS_TABSTOP)) stops.push_back(c);
+  for (size_t i = 1; i < stops.size(); ++i) {
+    const RECT a = ChildRect(dlg, stops[i - 1]), b = ChildRect(dlg, stops[i]);
+    if (b.top < a.bottom && b.bottom > a.top ? b.left < a.left : b.top < a.top)
+      faults.push_back(Fmt("Tab goes from %s back to %s", Name(stops[i - 1]).c_str(), Name(stops[i]).c_str()));
+  }
+  ::SetForegroundWindow(dlg);
+  ::SetFocus(stops.empty() ? dlg : stops.front());
+  for (size_t i = 1; i <= stops.size(); ++i) {
+    HWND want = stops[i % stops.size()];
+    if (!Keys(dlg, sectest::Tap(VK_TAB), [&] { return ::GetFocus() == want; }))
+      faults.push_back(Fmt("Tab does not reach %s", Name(want).c_str()));
+  }
+  if (::SendMessageW(dlg, WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS) faults.push_back("the focus is not shown");
+  for (HWND c = ::GetWindow(dlg, GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT)) {
+    const wchar_t key = (Style(c) & WS_VISIBLE) && ::IsWindowEnabled(c) ? KeyOf(c) : 0;
+    if (!key || key < L'a' || key > L'z') continue;
+    HWND next = ::GetNextDlgTabItem(dlg, c, FALSE);
+    const bool isButton = ClassOf(c) == "Button" && !IsGroupBox(c);
+    commands.clear();
+    if (!Keys(dlg, sectest::Chord({VK_MENU}, static_cast<WORD>(std::towupper(key))), [&] {
+          return isButton ? !commands.empty() && commands.back() == ::GetDlgCtrlID(c) : ::GetFocus() == next;
+        }))
+      faults.push_back(Fmt("Alt+%c does not reach %s", static_cast<char>(key), Name(c).c_str()));
+  }
+  // From the first field, as the dialog opens.
+  if (!stops.empty()) ::SendMessageW(dlg, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(stops.front()), TRUE);
+  for (const auto& [vk, name] : {std::pair{VK_RETURN, "Enter"}, std::pair{VK_ESCAPE, "Escape"}}) {
+    HWND focus = ::GetFocus();
+    const WORD want = vk == VK_ESCAPE ? IDCANCEL
+                      : focus && IsPushButton(focus) ? static_cast<WORD>(::GetDlgCtrlID(focus))
+                                                     : LOWORD(::SendMessageW(dlg, DM_GETDEFID, 0, 0));
+    commands.clear();
+    if (!Keys(dlg, sectest::Tap(static_cast<WORD>(vk)), [&] { return !commands.empty(); }) || commands.back() != want)
+      faults.push_back(Fmt("%s does not press button %d (%d)", name, want, commands.empty() ? 0 : commands.back()));
   }
   return faults;
 }
@@ -252,7 +326,9 @@ TEST(LayoutAtDpi, EveryWindowInEveryLanguage) {
       if (w.fill) w.fill(dlg);
       std::vector<std::string> faults = LayoutFaults(dlg, dpi);
       if (dpi == kDpis[0]) {
-        for (std::string& fault : KeyboardFaults(dlg)) faults.push_back(std::move(fault));
+        ::SetWindowPos(dlg, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
+        for (auto* check : {KeyboardFaults, KeyWalkFaults})
+          for (std::string& fault : check(dlg)) faults.push_back(std::move(fault));
       }
       for (const std::string& fault : faults)
         ADD_FAILURE() << w.name << ", language " << language << ", " << dpi << " DPI: " << fault;
