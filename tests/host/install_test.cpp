@@ -155,6 +155,8 @@ TEST(HostInstallTest, EveryShippedBinaryCarriesAManifest) {
     const std::string manifest = data ? std::string(data, ::SizeofResource(image, found)) : std::string();
     ::FreeLibrary(image);
     EXPECT_NE(manifest.find("<requestedExecutionLevel level=\"asInvoker\""), std::string::npos) << manifest;
+    // A program's windows are drawn at their screen's DPI; a library's follow the program that loads it.
+    if (row.id == 1) EXPECT_NE(manifest.find(">PerMonitorV2, PerMonitor</dpiAwareness>"), std::string::npos) << manifest;
   }
 }
 
