@@ -156,7 +156,9 @@ TEST(HostInstallTest, EveryShippedBinaryCarriesAManifest) {
     ::FreeLibrary(image);
     EXPECT_NE(manifest.find("<requestedExecutionLevel level=\"asInvoker\""), std::string::npos) << manifest;
     // A program's windows are drawn at their screen's DPI; a library's follow the program that loads it.
-    if (row.id == 1) EXPECT_NE(manifest.find(">PerMonitorV2, PerMonitor</dpiAwareness>"), std::string::npos) << manifest;
+    if (row.id == 1) {
+      EXPECT_NE(manifest.find(">PerMonitorV2, PerMonitor</dpiAwareness>"), std::string::npos) << manifest;
+    }
   }
 }
 
