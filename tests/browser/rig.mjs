@@ -17,7 +17,7 @@ export const extensionDir = path.join(sourceDir, 'extension');
 export const HOST_NAME = 'com.kestrova.lumora';
 export const CHROMIUM = '/usr/bin/chromium';
 export const FIREFOX = '/usr/bin/firefox-esr';
-const FIREFOX_EXTENSION_ID = 'lumora@kestrova.example';
+export const FIREFOX_EXTENSION_ID = 'lumora@kestrova.example';
 // LUMORA_BROWSER picks the browser: chromium (the default) or firefox.
 export const BROWSER = process.env.LUMORA_BROWSER === 'firefox' ? 'firefox' : 'chromium';
 const WINE = '/usr/lib/wine/wine64';
@@ -26,6 +26,8 @@ const INSTALL_KEY = 'HKLM\\SOFTWARE\\Kestrova\\Brindlemark_Lumora';
 // Without these Chromium keeps trying the network, which this machine closes, many connections at a time.
 const QUIET_FLAGS = ['--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
                      '--disable-component-update', '--disable-sync'];
+// What keeps Chromium from installing an extension that policy forces: Playwright's defaults, and ours.
+const NO_POLICY_INSTALL = ['--disable-extensions', '--disable-background-networking', '--disable-component-update'];
 
 export function buildDir() {
   const dir = process.env.VD_BUILD_DIR;
@@ -46,9 +48,10 @@ export function missingPrerequisite(browser = BROWSER) {
 }
 
 // Chromium's ID of an unpacked extension: the SHA-256 of its public key, first 16 bytes, a-p per half-byte.
-export function extensionId() {
+// Of the packed extension it is the same, of the key it was packed with (`publicKey`, DER).
+export function extensionId(publicKey = null) {
   const manifest = JSON.parse(fs.readFileSync(path.join(extensionDir, 'manifest.json'), 'utf8'));
-  const digest = crypto.createHash('sha256').update(Buffer.from(manifest.key, 'base64')).digest('hex');
+  const digest = crypto.createHash('sha256').update(publicKey ?? Buffer.from(manifest.key, 'base64')).digest('hex');
   return [...digest.slice(0, 32)].map((c) => String.fromCharCode(97 + parseInt(c, 16))).join('');
 }
 
@@ -84,8 +87,11 @@ class Tab {
 }
 
 export class Rig {
-  constructor(browser = BROWSER) {
+  // With `policy`, the browser starts without the extension: policy installs it.
+  constructor(browser = BROWSER, { policy = false } = {}) {
     this.browser = browser;
+    this.policy = policy;
+    this.chromiumId = extensionId();  // whose pages the host manifest allows in Chromium
     this.build = buildDir();
     this.bin = path.join(this.build, 'bin');
     this.prefix = process.env.WINEPREFIX || path.join(this.build, 'wineprefix');
@@ -222,7 +228,7 @@ export class Rig {
       type: 'stdio',
     };
     if (this.browser === 'firefox') manifest.allowed_extensions = [FIREFOX_EXTENSION_ID];
-    else manifest.allowed_origins = [`chrome-extension://${extensionId()}/`];
+    else manifest.allowed_origins = [`chrome-extension://${this.chromiumId}/`];
     fs.mkdirSync(path.dirname(this.manifestFile()), { recursive: true });
     fs.writeFileSync(this.manifestFile(), JSON.stringify(manifest, null, 2));
   }
@@ -257,15 +263,19 @@ export class Rig {
       const puppeteer = (await import('puppeteer-core')).default;
       this.firefox = await puppeteer.launch({
         browser: 'firefox', executablePath: FIREFOX, headless: true, env: { ...process.env, HOME: this.home },
+        // The store upload is unsigned until the store signs it.
+        extraPrefsFirefox: this.policy ? { 'xpinstall.signatures.required': false } : {},
       });
-      await this.firefox.installExtension(extensionDir);
+      if (!this.policy) await this.firefox.installExtension(extensionDir);
       return this.firefox;
     }
     const { chromium } = await import('playwright-core');
     this.context = await chromium.launchPersistentContext(this.profile, {
       executablePath: CHROMIUM,
       headless: true,
-      args: [`--disable-extensions-except=${extensionDir}`, `--load-extension=${extensionDir}`, ...QUIET_FLAGS],
+      ...(this.policy
+        ? { args: QUIET_FLAGS.filter((f) => !NO_POLICY_INSTALL.includes(f)), ignoreDefaultArgs: NO_POLICY_INSTALL }
+        : { args: [`--disable-extensions-except=${extensionDir}`, `--load-extension=${extensionDir}`, ...QUIET_FLAGS] }),
     });
     return this.context;
   }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# run.sh BUILD_DIR [chromium|firefox]: the browser tests in one browser, run by ctest. Exits 77 (ctest:
-# skipped) when that browser, the npm packages or Wine are not installed here; scripts/lib.sh's install
-# step brings all of them.
+# run.sh BUILD_DIR [chromium|firefox] [policy]: the browser tests in one browser, run by ctest. Exits 77
+# (ctest: skipped) when that browser, the npm packages or Wine are not installed here; scripts/lib.sh's
+# install step brings all of them. With `policy`, the test of the extension delivered by policy: the browser
+# reads policy only from a system folder, so its file there is this test's, removed on every exit.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 export VD_BUILD_DIR=$1
@@ -15,4 +16,21 @@ if [ -n "$reason" ]; then
   exit 77
 fi
 cd "$here"
-exec node --test browser.test.mjs
+[ "${3:-}" = policy ] || exec node --test browser.test.mjs
+
+if [ "$LUMORA_BROWSER" = chromium ]; then
+  # Chromium reads every file of the folder: this name is the test's alone.
+  export LUMORA_POLICY_FILE=/etc/chromium/policies/managed/lumora-browser-policy-test.json
+else
+  # Firefox reads one file; one that is there belongs to someone else and stays.
+  export LUMORA_POLICY_FILE=/usr/lib/firefox-esr/distribution/policies.json
+  for f in "$LUMORA_POLICY_FILE" /etc/firefox/policies/policies.json /etc/firefox-esr/policies/policies.json; do
+    if [ -e "$f" ]; then
+      echo "browser policy test skipped: $f is not this test's and would decide Firefox's policies"
+      exit 77
+    fi
+  done
+fi
+[ -w "$(dirname "$(dirname "$LUMORA_POLICY_FILE")")" ] || { echo "browser policy test skipped: $LUMORA_POLICY_FILE is not writable"; exit 77; }
+trap 'rm -f "$LUMORA_POLICY_FILE"' EXIT
+node --test policy.test.mjs
