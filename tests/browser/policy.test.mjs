@@ -14,7 +14,7 @@ import { after, before, describe, test } from 'node:test';
 import { BROWSER, CHROMIUM, call, extensionId, FIREFOX_EXTENSION_ID, Rig, sourceDir } from './rig.mjs';
 
 const policyFile = process.env.LUMORA_POLICY_FILE;
-const VERSION = '1.0.15';
+const VERSION = '1.0.15';  // the package's: any three fields
 
 // Runs a Linux program; its output, or a failure naming it.
 function run(file, args) {
@@ -61,11 +61,12 @@ describe(`the extension in ${BROWSER} by the package's policy`, () => {
     rig.servers.push(server);
     base = `http://127.0.0.1:${server.address().port}`;
 
-    // The test key's ID is only known once packed, and package.sh packs nothing: a first run gives the upload.
+    // The package names the Chromium ID, which is the test key's, known once the upload is packed: for
+    // Chromium, a first run of package.sh gives the upload.
     const out = path.join(rig.root, 'dist');
     const pack = (...args) => run(path.join(sourceDir, 'scripts', 'package.sh'),
                                   ['--arch', 'x64', '--tree', rig.build, '--out', out, '--version', VERSION, ...args]);
-    let id = FIREFOX_EXTENSION_ID;
+    const urls = ['--firefox-id', FIREFOX_EXTENSION_ID, '--firefox-install-url', `${base}/lumora.xpi`];
     if (BROWSER === 'chromium') {
       pack();
       const dir = path.join(rig.root, 'crx');
@@ -79,10 +80,10 @@ describe(`the extension in ${BROWSER} by the package's policy`, () => {
         '</gupdate>', ''].join('\n'));
       served['/updates.xml'] = ['text/xml', path.join(rig.root, 'updates.xml')];
       served['/lumora.crx'] = ['application/x-chrome-extension', crx];
-      id = packed;
       rig.chromiumId = packed;
+      urls.push('--chrome-id', packed, '--chrome-update-url', `${base}/updates.xml`);
     }
-    pack('--chrome-id', id, '--chrome-update-url', `${base}/updates.xml`, '--firefox-install-url', `${base}/lumora.xpi`);
+    pack(...urls);
     served['/lumora.xpi'] = ['application/x-xpinstall', path.join(out, `extension-firefox-${VERSION}.xpi`)];
     const msi = path.join(out, `CertificateManager-${VERSION}-x64.msi`);
     const policy = BROWSER === 'chromium'
