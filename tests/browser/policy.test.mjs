@@ -89,7 +89,6 @@ describe(`the extension in ${BROWSER} by the package's policy`, () => {
     const policy = BROWSER === 'chromium'
       ? { ExtensionInstallForcelist: Object.values(registryValues(msi, 'SOFTWARE\\Policies\\Google\\Chrome\\ExtensionInstallForcelist')) }
       : { policies: { ExtensionSettings: JSON.parse(registryValues(msi, 'SOFTWARE\\Policies\\Mozilla\\Firefox').ExtensionSettings) } };
-    fs.mkdirSync(path.dirname(policyFile), { recursive: true });
     fs.writeFileSync(policyFile, JSON.stringify(policy, null, 2));
 
     [listed] = await rig.serve(1);

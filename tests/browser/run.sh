@@ -35,7 +35,11 @@ else
     fi
   done
 fi
-[ -w "$(dirname "$(dirname "$LUMORA_POLICY_FILE")")" ] || { echo "browser policy test skipped: $LUMORA_POLICY_FILE is not writable"; exit 77; }
+policy_dir=$(dirname "$LUMORA_POLICY_FILE")
+if ! mkdir -p "$policy_dir" 2>/dev/null || [ ! -w "$policy_dir" ]; then
+  echo "browser policy test skipped: $policy_dir is not writable (the browser reads policy only from there)"
+  exit 77
+fi
 trap 'rm -f "$LUMORA_POLICY_FILE"' EXIT
 trap 'exit 143' TERM INT HUP
 node --test policy.test.mjs
