@@ -32,9 +32,8 @@ json Ask(int id, const char* method, const json& params = json::array(), const c
   return {{"id", id}, {"method", method}, {"params", params}, {"origin", origin}};
 }
 
-// The frames of a running host's output so far.
-std::vector<json> FramesSoFar(hosttest::HostProcess& host) {
-  const std::string output = host.OutputSoFar();
+// The whole frames in a host's output; `rest` (if given) is the number of bytes after the last of them.
+std::vector<json> ParseFrames(const std::string& output, size_t* rest = nullptr) {
   size_t at = 0;
   host::ByteReader read = [&](char* buffer, size_t size) {
     size_t n = std::min(size, output.size() - at);
@@ -45,8 +44,12 @@ std::vector<json> FramesSoFar(hosttest::HostProcess& host) {
   std::vector<json> frames;
   std::string payload;
   while (host::ReadFrame(read, &payload) == host::FrameStatus::kFrame) frames.push_back(json::parse(payload, nullptr, false));
+  if (rest) *rest = output.size() - at;
   return frames;
 }
+
+// The frames of a running host's output so far.
+std::vector<json> FramesSoFar(hosttest::HostProcess& host) { return ParseFrames(host.OutputSoFar()); }
 
 // Waits for the running host's answer to `id` (not an event); null when none came in time.
 json AnswerTo(hosttest::HostProcess& host, int id, DWORD timeoutMs = 20000) {
@@ -62,18 +65,9 @@ json AnswerTo(hosttest::HostProcess& host, int id, DWORD timeoutMs = 20000) {
 
 // The answers after the list the host sends first, which must name `origins`.
 std::vector<json> Answers(const std::string& output, const json& origins = json::array({kBank})) {
-  size_t at = 0;
-  host::ByteReader read = [&](char* buffer, size_t size) {
-    size_t n = std::min(size, output.size() - at);
-    std::memcpy(buffer, output.data() + at, n);
-    at += n;
-    return n;
-  };
-  std::vector<json> answers;
-  std::string payload;
-  while (host::ReadFrame(read, &payload) == host::FrameStatus::kFrame)
-    answers.push_back(json::parse(payload, nullptr, false));
-  EXPECT_EQ(at, output.size()) << "the output holds a partial frame";
+  size_t rest = 0;
+  std::vector<json> answers = ParseFrames(output, &rest);
+  EXPECT_EQ(rest, 0u) << "the output holds a partial frame";
   if (answers.empty()) {
     ADD_FAILURE() << "the host did not send the list";
     return answers;
