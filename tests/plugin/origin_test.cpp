@@ -77,6 +77,20 @@ class PluginOriginTest : public ::testing::Test {
   static void Ctl(const std::wstring& args) {
     ASSERT_EQ(vdtest::RunTool(L"tokenctl.exe", args).exitCode, 0u) << vd::WideToAnsi(args);
   }
+  // One token with the serial ABCDEF123456 and `tokenctlLabel`, a page of `pageOrigin` listed as `listed`
+  // asks to erase it, the user cancels: what the question showed, one entry per question.
+  std::vector<vdtest::EraseDialogSeen> CancelledQuestion(const std::wstring& tokenctlLabel, const wchar_t* listed,
+                                                         const char* pageOrigin) {
+    Ctl(L"reset");
+    Ctl(L"insert 1 --serial ABCDEF123456 --label " + tokenctlLabel);
+    EXPECT_TRUE(list_.SetList({listed}));
+    nphost::SetPageOrigin(pageOrigin);
+    Page page;
+    EXPECT_TRUE(page.ready());
+    vdtest::EraseDialogAnswerer user(false);
+    EXPECT_EQ(page.Call("InitKey", "ABCDEF123456"), "int 4099");
+    return user.seen();
+  }
   void Install(const Row& row) {
     switch (row.form) {
       case ListForm::kAbsent:
@@ -133,15 +147,8 @@ TEST_F(PluginOriginTest, InitKeyOnlyFromListedPagesWhenThereIsAList) {
 }
 
 TEST_F(PluginOriginTest, TheQuestionNamesPageAndTokenAndCancelIsItsDefault) {
-  Ctl(L"reset");
-  Ctl(L"insert 1 --serial ABCDEF123456 --label \"Bank Token\"");
-  ASSERT_TRUE(list_.SetList({L"https://bank.example:8443"}));
-  nphost::SetPageOrigin("HTTPS://bank.example:8443");
-  Page page;
-  ASSERT_TRUE(page.ready());
-  vdtest::EraseDialogAnswerer user(false);
-  EXPECT_EQ(page.Call("InitKey", "ABCDEF123456"), "int 4099");
-  const std::vector<vdtest::EraseDialogSeen> seen = user.seen();
+  const std::vector<vdtest::EraseDialogSeen> seen =
+      CancelledQuestion(L"\"Bank Token\"", L"https://bank.example:8443", "HTTPS://bank.example:8443");
   ASSERT_EQ(seen.size(), 1u);
   const vdtest::EraseDialogSeen& q = seen[0];
   EXPECT_EQ(q.request, L"The page https://bank.example:8443 asks to re-initialise the token \"Bank Token\" (serial "
@@ -156,15 +163,8 @@ TEST_F(PluginOriginTest, TheQuestionNamesPageAndTokenAndCancelIsItsDefault) {
 // A label cannot pose as another part of the question, and a Unicode host is shown as a person reads it,
 // beside the form the browser reports.
 TEST_F(PluginOriginTest, TheQuestionShowsWhatCouldMisleadAsAVisibleMark) {
-  Ctl(L"reset");
-  Ctl(L"insert 1 --serial ABCDEF123456 --label \"Bank\u202Eab\u200B\\\"x\"");
-  ASSERT_TRUE(list_.SetList({L"https://b\u00fccher.example"}));
-  nphost::SetPageOrigin("https://xn--bcher-kva.example");
-  Page page;
-  ASSERT_TRUE(page.ready());
-  vdtest::EraseDialogAnswerer user(false);
-  EXPECT_EQ(page.Call("InitKey", "ABCDEF123456"), "int 4099");
-  const std::vector<vdtest::EraseDialogSeen> seen = user.seen();
+  const std::vector<vdtest::EraseDialogSeen> seen = CancelledQuestion(
+      L"\"Bank\u202Eab\u200B\\\"x\"", L"https://b\u00fccher.example", "https://xn--bcher-kva.example");
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0].request, L"The page https://b\u00fccher.example (https://xn--bcher-kva.example) asks to "
                              L"re-initialise the token \"Bank\uFFFDab\uFFFD\uFFFDx\" (serial number ABCDEF123456).");
